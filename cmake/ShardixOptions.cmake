@@ -1,0 +1,50 @@
+# Build options shared by the native and the Windows trees.
+
+option(SHARDIX_WITH_NTFSIMAGE "Reach NTFS images through libntfs-3g where it is found" ON)
+option(SHARDIX_BUILD_BENCHMARKS "Build the benchmarks in bench/" OFF)
+option(SHARDIX_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
+
+if(MSVC)
+  add_compile_options(/W4 /utf-8)
+  add_compile_definitions(_CRT_SECURE_NO_WARNINGS)
+else()
+  add_compile_options(-Wall -Wextra)
+  if(SHARDIX_WARNINGS_AS_ERRORS)
+    add_compile_options(-Werror)
+  endif()
+endif()
+
+if(WIN32)
+  # One binary that needs nothing copied beside it.
+  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+  if(MINGW)
+    add_link_options(-static -static-libgcc -static-libstdc++)
+  endif()
+endif()
+
+# GoogleTest: the system's package where there is one (native Debian,
+# vcpkg, ...), otherwise built from its sources (the cross tree builds it from
+# Debian's /usr/src/googletest; elsewhere point GOOGLETEST_SOURCE_DIR at a
+# checkout).
+set(GOOGLETEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources for trees without a GTest package")
+function(shardix_find_gtest)
+  if(TARGET GTest::gtest_main)
+    return()
+  endif()
+  if(NOT CMAKE_CROSSCOMPILING)
+    find_package(GTest QUIET)
+  endif()
+  if(NOT GTest_FOUND)
+    if(EXISTS "${GOOGLETEST_SOURCE_DIR}/CMakeLists.txt")
+      set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+      set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+      set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+      add_subdirectory("${GOOGLETEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
+      add_library(GTest::gtest ALIAS gtest)
+      add_library(GTest::gtest_main ALIAS gtest_main)
+      add_library(GTest::gmock ALIAS gmock)
+    else()
+      message(FATAL_ERROR "GoogleTest not found: install libgtest-dev/googletest or set GOOGLETEST_SOURCE_DIR")
+    endif()
+  endif()
+endfunction()

@@ -1,0 +1,20 @@
+// The command line's subcommands. Each takes the words after its name and
+// returns the process exit status: 0 success, 1 refusal or failure, 2 bad
+// usage.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace shardix::cli {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+int RunDemo(const std::vector<std::string>& args);
+
+// Figures of a volume and one of its files, read through the volume layer.
+int PrintVolumeAndFile(const std::string& volume_path, const std::string& file_path);
+
+}  // namespace shardix::cli
