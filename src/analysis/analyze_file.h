@@ -1,0 +1,31 @@
+// The Analyze File command: open the named file and its volume, scan its
+// extents and fill the result display.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "analysis/extent_scan.h"
+#include "display/display.h"
+#include "volume/volume.h"
+
+namespace shardix {
+
+// What an analysis leaves for the later commands: the open file and volume
+// (either may be empty), the analysed path, and the figures of the last scan.
+struct FileSession {
+  std::unique_ptr<VolumeFile> file;
+  std::unique_ptr<Volume> volume;
+  std::string analysed_path;
+  ScanResults results;
+};
+
+// Analyses `typed_name` (trimmed first; the caller's text stays as typed).
+// Returns true when the file may be fragmented. Every refusal is written to
+// the status line and switches the settings off.
+bool AnalyzeFile(FileSession& session, const std::string& typed_name, Display& display);
+
+// The status text for a file that cannot be opened.
+std::string OpenFailureText(uint32_t code);
+
+}  // namespace shardix
