@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+namespace shardix {
+struct FileSession;
+}
+
 namespace shardix::cli {
 
 constexpr int kExitSuccess = 0;
@@ -13,8 +17,13 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 int RunDemo(const std::vector<std::string>& args);
+int RunAnalyze(const std::vector<std::string>& args);
 
 // Figures of a volume and one of its files, read through the volume layer.
 int PrintVolumeAndFile(const std::string& volume_path, const std::string& file_path);
+
+// On stderr, how to name a file the layer could not reach (outside Windows
+// only files inside NTFS images can be), when that is why it failed.
+void PrintPathHint(const std::string& path, const FileSession& session);
 
 }  // namespace shardix::cli

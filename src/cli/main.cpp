@@ -13,7 +13,12 @@ void PrintUsage(FILE* out) {
       "usage: shardix COMMAND [ARGS]\n"
       "\n"
       "commands:\n"
+      "  analyze PATH [--json]\n"
+      "                  list a file's fragments and show where it lies on its volume\n"
       "  demo [DIR]      make a demo volume and show its figures and a file's extents\n"
+      "\n"
+      "PATH names a file inside an NTFS image or device as if the image were a folder:\n"
+      "  /srv/disk.img/docs/a.bin\n"
       "  help            show this text\n",
       out);
 }
@@ -29,6 +34,7 @@ int main(int argc, char** argv) {
   std::string command = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);
   if (command == "demo") return RunDemo(args);
+  if (command == "analyze") return RunAnalyze(args);
   if (command == "help" || command == "--help" || command == "-h") {
     PrintUsage(stdout);
     return kExitSuccess;

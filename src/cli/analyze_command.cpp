@@ -1,0 +1,29 @@
+// shardix analyze PATH [--json]
+#include <cstdio>
+
+#include "analysis/analyze_file.h"
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "cli/terminal_display.h"
+
+namespace shardix::cli {
+
+int RunAnalyze(const std::vector<std::string>& words) {
+  Arguments args = ParseArguments(words, {"--json"}, {});
+  if (!args.error.empty() || args.positional.size() != 1) {
+    std::fprintf(stderr, "shardix analyze: %s\nusage: shardix analyze PATH [--json]\n",
+                 args.error.empty() ? "name one file" : args.error.c_str());
+    return kExitUsage;
+  }
+  TerminalDisplay display(stdout, false, nullptr);
+  FileSession session;
+  bool can_fragment = AnalyzeFile(session, args.positional[0], display);
+  if (args.Has("--json"))
+    std::printf("%s\n", AnalysisJson(display, session, can_fragment).c_str());
+  else
+    PrintAnalysis(stdout, display, ClusterBar::kBefore, IsTerminal(stdout));
+  PrintPathHint(args.positional[0], session);
+  return display.StatusIsError() ? kExitFailure : kExitSuccess;
+}
+
+}  // namespace shardix::cli

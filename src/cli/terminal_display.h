@@ -1,0 +1,76 @@
+// The command line's display: it keeps what the window would show, so the
+// result can be printed as text or JSON, and during jobs it shows status
+// lines as they come and a progress bar on a terminal.
+#pragma once
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "analysis/analyze_file.h"
+#include "display/display.h"
+
+namespace shardix::cli {
+
+class TerminalDisplay : public Display {
+ public:
+  static constexpr int kBarWidth = 64;
+
+  // `echo_status`: print every new status line on `status_out` as it comes.
+  // `progress_out`: where to draw a progress bar (null for none).
+  TerminalDisplay(FILE* status_out, bool echo_status, FILE* progress_out);
+
+  void SetStatusText(const std::string& text) override;
+  void SetProgressRange(uint32_t maximum) override;
+  void SetProgress(uint64_t position) override;
+  void SetText(TextField field, const std::string& text) override;
+  void ClearFragmentList() override { rows_.clear(); }
+  void AddFragmentRow(const FragmentRow& row) override { rows_.push_back(row); }
+  std::size_t FragmentRowCount() override { return rows_.size(); }
+  FragmentRow GetFragmentRow(std::size_t index) override { return rows_.at(index); }
+  int BarWidth(ClusterBar) override { return kBarWidth; }
+  void FillBar(ClusterBar bar, int left, int right, BarColour colour) override;
+  void EnableSettings(bool enable) override;
+  void EnableCommand(Command command, bool enable) override { commands_[command] = enable; }
+  void SetFragmentCountRange(int32_t, int32_t, int32_t) override {}
+  void ShowErrorBox(const std::string& caption, uint32_t code, BoxOwner owner,
+                    BoxIcon icon) override;
+  void AddAllocationRow(uint64_t first_lcn, uint64_t length, bool in_use) override;
+  void AddSummaryRow(const std::string& label, const std::string& value) override;
+
+  // Ends a progress bar line, if one is drawn.
+  void FinishProgress();
+
+  const std::string& status() const { return status_; }
+  bool StatusIsError() const;
+  std::string Text(TextField field) const;
+  const std::vector<FragmentRow>& rows() const { return rows_; }
+  bool CommandEnabled(Command command) const;
+  const std::string& BarCells(ClusterBar bar) const;
+
+ private:
+  FILE* status_out_;
+  bool echo_status_;
+  FILE* progress_out_;
+  uint32_t progress_max_ = 0;
+  int progress_drawn_ = -1;
+  std::string status_;
+  std::map<TextField, std::string> texts_;
+  std::vector<FragmentRow> rows_;
+  std::map<Command, bool> commands_;
+  std::map<ClusterBar, std::string> bars_;  // one cell per column: ' ' white, 'b' blue, 'r' red
+};
+
+// The analysis as the window shows it, as text on `out` (bar in colour when
+// `colour`).
+void PrintAnalysis(FILE* out, const TerminalDisplay& display, ClusterBar bar, bool colour);
+// The analysis object of --json.
+// `side` picks the "% Fragmented" value: before or after a job.
+std::string AnalysisJson(const TerminalDisplay& display, const FileSession& session,
+                         bool can_fragment, ClusterBar side = ClusterBar::kBefore);
+
+// Whether a stream is a terminal.
+bool IsTerminal(FILE* stream);
+
+}  // namespace shardix::cli
