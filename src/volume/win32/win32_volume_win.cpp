@@ -32,7 +32,7 @@ class Win32File final : public VolumeFile {
     BOOL ok = DeviceIoControl(handle_, FSCTL_GET_RETRIEVAL_POINTERS, &input, sizeof input, out,
                               static_cast<DWORD>(out_size), &returned, nullptr);
     if (bytes_returned) *bytes_returned = returned;
-    return ok ? kErrorSuccess : GetLastError();
+    return ok ? uint32_t{kErrorSuccess} : static_cast<uint32_t>(GetLastError());
   }
 
  private:
@@ -52,7 +52,7 @@ class Win32Volume final : public Volume {
     BOOL ok = DeviceIoControl(handle_, FSCTL_GET_VOLUME_BITMAP, &input, sizeof input, out,
                               static_cast<DWORD>(out_size), &returned, nullptr);
     if (bytes_returned) *bytes_returned = returned;
-    return ok ? kErrorSuccess : GetLastError();
+    return ok ? uint32_t{kErrorSuccess} : static_cast<uint32_t>(GetLastError());
   }
 
   uint32_t MoveFile(VolumeFile& file, int64_t starting_vcn, int64_t target_lcn,

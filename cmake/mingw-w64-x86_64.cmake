@@ -1,0 +1,23 @@
+# Cross build for 64-bit Windows with Debian's mingw-w64 (posix thread model,
+# which has std::thread in GCC 12).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(SHARDIX_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${SHARDIX_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${SHARDIX_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${SHARDIX_MINGW_PREFIX}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${SHARDIX_MINGW_PREFIX})
+
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Tests of the cross tree run under Wine (see scripts/wine-env.sh).
+if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  find_program(SHARDIX_WINE NAMES wine wine64)
+  if(SHARDIX_WINE)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${SHARDIX_WINE})
+  endif()
+endif()

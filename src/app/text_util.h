@@ -1,0 +1,26 @@
+// Text helpers of the main window that need no window system, so they are
+// tested natively as well.
+#pragma once
+
+#include <cstddef>
+
+namespace shardix {
+
+// Size of every text buffer of the program (status line, file name, ...).
+constexpr std::size_t kTextBufferSize = 512;
+
+// Removes leading and trailing whitespace (space, \t, \n, \v, \f, \r; bytes
+// of 128 and above never count) in place, moving the rest to the front.
+// Returns `text`; null stays null.
+char* TrimWhitespace(char* text);
+
+// Writes "Error: " and `text` into `buffer` of `size` bytes, cut at the
+// buffer's end when too long (always terminated when size > 0). Returns
+// `buffer`.
+char* FormatStatusError(char* buffer, std::size_t size, const char* text);
+
+// Whether a status text shows in red: its first five characters are exactly
+// "Error" (case-sensitive).
+bool IsErrorStatus(const char* text);
+
+}  // namespace shardix

@@ -1,0 +1,53 @@
+// Windows before <commdlg.h>/<shellapi.h>; keep the order.
+#include <windows.h>
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <cstdio>
+
+#include "app/text_util.h"
+#include "app/ui_services_win.h"
+
+namespace shardix {
+namespace {
+
+class SystemUi : public UiServices {
+ public:
+  int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type) override {
+    return MessageBoxA(owner, text, caption, type);
+  }
+  bool ShowOpenFileDialog(OPENFILENAMEA* request) override {
+    return GetOpenFileNameA(request) != FALSE;
+  }
+  bool ShowSaveFileDialog(OPENFILENAMEA* request) override {
+    return GetSaveFileNameA(request) != FALSE;
+  }
+  DWORD LastFileDialogError() override { return CommDlgExtendedError(); }
+  HINSTANCE ShellOpen(HWND owner, const char* path) override {
+    return ShellExecuteA(owner, "open", path, nullptr, nullptr, SW_SHOWNORMAL);
+  }
+};
+
+SystemUi g_system_ui;
+UiServices* g_ui = &g_system_ui;
+
+}  // namespace
+
+UiServices& Ui() { return *g_ui; }
+
+void SetUiServices(UiServices* services) { g_ui = services != nullptr ? services : &g_system_ui; }
+
+void SystemErrorText(DWORD code, char* buffer, DWORD size) {
+  if (size == 0) return;
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, code, 0, buffer, size, nullptr);
+  if (length == 0) std::snprintf(buffer, size, "Error %lu", static_cast<unsigned long>(code));
+}
+
+int ReportSystemError(HWND owner, const char* caption, DWORD code, UINT icon) {
+  char text[kTextBufferSize];
+  SystemErrorText(code, text, sizeof text);
+  return Ui().ShowMessageBox(owner, text, caption, MB_OK | icon);
+}
+
+}  // namespace shardix
