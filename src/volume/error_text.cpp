@@ -53,6 +53,9 @@ constexpr ErrorText kErrorTexts[] = {
     {kErrorIoDevice, "The request could not be performed because of an I/O device error."},
     {kErrorFileCorrupt, "The file or directory is corrupted and unreadable."},
     {kErrorDiskCorrupt, "The disk structure is corrupted and unreadable."},
+    {kErrorVolumeDirty,
+     "The volume was not shut down cleanly by Windows (it is hibernated or its log is not "
+     "empty). Start Windows, shut it down fully, then try again."},
 };
 
 }  // namespace

@@ -1,0 +1,229 @@
+#include "volume/ntfsimage/image_mount.h"
+
+#include <filesystem>
+#include <iostream>
+#include <system_error>
+
+#include "volume/error_codes.h"
+#include "volume/ntfsimage/ntfs_errors.h"
+#include "volume/ntfsimage/ntfs_headers.h"
+
+namespace shardix::ntfsimage {
+
+namespace {
+
+// The mounts of this process by canonical image path. An entry whose mount
+// has expired stays until that mount is written back, and a new mount of the
+// same image waits for it: two mounts of one image must never overlap.
+struct MountRegistry {
+  std::mutex lock;
+  std::condition_variable unmounted;
+  std::map<std::string, std::weak_ptr<ImageMount>> mounts;
+};
+
+MountRegistry& Registry() {
+  static MountRegistry registry;
+  return registry;
+}
+
+}  // namespace
+
+// Runs when the last handle of a mount goes: writes everything back.
+struct MountCloser {
+  void operator()(ImageMount* mount) const {
+    if (mount->volume_ && ntfs_umount(mount->volume_, FALSE) != 0) {
+      // No caller is left to return this to; say it where it happens.
+      const uint32_t code = CodeFromErrno(errno);
+      std::cerr << "Shardix: writing back " << mount->display_name_ << " failed: "
+                << ErrorMessage(code) << " (" << code << ")\n";
+    }
+    MountRegistry& registry = Registry();
+    {
+      std::lock_guard<std::mutex> hold(registry.lock);
+      auto it = registry.mounts.find(mount->canonical_path_);
+      if (it != registry.mounts.end() && it->second.expired()) registry.mounts.erase(it);
+    }
+    registry.unmounted.notify_all();
+    delete mount;
+  }
+};
+
+bool CanonicalImagePath(const std::string& image, std::string* canonical) {
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::canonical(image, error);
+  if (error) return false;
+  *canonical = path.string();
+  return true;
+}
+
+bool IsMountedHere(const std::string& canonical_path) {
+  MountRegistry& registry = Registry();
+  std::lock_guard<std::mutex> hold(registry.lock);
+  return registry.mounts.count(canonical_path) != 0;
+}
+
+uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out) {
+  out->reset();
+  InstallLibraryLogHandler();
+  std::string canonical;
+  if (!CanonicalImagePath(image, &canonical)) return kErrorFileNotFound;
+
+  MountRegistry& registry = Registry();
+  std::unique_lock<std::mutex> hold(registry.lock);
+  for (;;) {
+    auto it = registry.mounts.find(canonical);
+    if (it == registry.mounts.end()) break;
+    if (auto shared = it->second.lock()) {
+      *out = std::move(shared);
+      return kErrorSuccess;
+    }
+    registry.unmounted.wait(hold);  // the previous mount is still writing back
+  }
+
+  // Mounting under the registry lock keeps a second opener of the same
+  // image from mounting it twice; other images wait briefly, which is fine.
+  errno = 0;
+  ntfs_volume* volume = ntfs_mount(canonical.c_str(), NTFS_MNT_NONE);
+  if (!volume) return MountFailureCode(errno, canonical);
+  // The library leaves the free count at 0 until asked to count.
+  if (ntfs_volume_get_free_space(volume) != 0) {
+    const int err = errno;
+    ntfs_umount(volume, FALSE);
+    return CodeFromErrno(err);
+  }
+
+  std::shared_ptr<ImageMount> mount(new ImageMount(), MountCloser());
+  mount->volume_ = volume;
+  mount->canonical_path_ = canonical;
+  mount->display_name_ = std::filesystem::path(canonical).filename().string();
+  mount->self_ = mount;
+  registry.mounts[canonical] = mount;
+  *out = std::move(mount);
+  return kErrorSuccess;
+}
+
+OpenedInode::~OpenedInode() {
+  if (!mount) return;
+  std::lock_guard<std::mutex> hold(mount->lock());
+  if (ni) mount->ForgetInode(ni->mft_no);
+  if (stream && owns_stream) ntfs_attr_close(stream);
+  if (ni && owns_inode && ntfs_inode_close(ni) != 0) {
+    const uint32_t code = CodeFromErrno(errno);
+    std::cerr << "Shardix: writing back a file record of " << mount->display_name()
+              << " failed: " << ErrorMessage(code) << " (" << code << ")\n";
+  }
+}
+
+void ImageMount::ForgetInode(uint64_t mft_no) {
+  auto it = inodes_.find(mft_no);
+  if (it != inodes_.end() && it->second.expired()) inodes_.erase(it);
+}
+
+uint32_t ImageMount::ResolvePath(const std::string& inner_path, uint64_t* mft_no) {
+  if (inner_path.empty() || inner_path[0] != '/') return kErrorBadPathname;
+  std::string path = inner_path;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (path == "/") {
+    *mft_no = FILE_root;
+    return kErrorSuccess;
+  }
+  const size_t slash = path.rfind('/');
+  const std::string parent_path = slash == 0 ? "/" : path.substr(0, slash);
+  const std::string name = path.substr(slash + 1);
+
+  errno = 0;
+  ntfs_inode* parent = ntfs_pathname_to_inode(volume_, nullptr, parent_path.c_str());
+  if (!parent) return errno == ENOENT || errno == 0 ? kErrorPathNotFound : CodeFromErrno(errno);
+  if (!(parent->mrec->flags & MFT_RECORD_IS_DIRECTORY)) {
+    ntfs_inode_close(parent);
+    return kErrorPathNotFound;
+  }
+  errno = 0;
+  const u64 mref = ntfs_inode_lookup_by_mbsname(parent, name.c_str());
+  const int lookup_err = errno;
+  if (ntfs_inode_close(parent) != 0) return CodeFromErrno(errno);
+  if (mref == static_cast<u64>(-1))
+    return lookup_err == ENOENT || lookup_err == 0 ? kErrorFileNotFound : CodeFromErrno(lookup_err);
+  *mft_no = MREF(mref);
+  return kErrorSuccess;
+}
+
+uint32_t ImageMount::OpenRecord(uint64_t mft_no, OpenedInode* opened) {
+  // The library keeps some system files open for the life of the mount; a
+  // second copy of those records must not exist beside its own.
+  ntfs_volume* vol = volume_;
+  switch (mft_no) {
+    case FILE_MFT:
+      opened->ni = vol->mft_ni;
+      opened->stream = vol->mft_na;
+      break;
+    case FILE_MFTMirr:
+      opened->ni = vol->mftmirr_ni;
+      opened->stream = vol->mftmirr_na;
+      break;
+    case FILE_Bitmap:
+      opened->ni = vol->lcnbmp_ni;
+      opened->stream = vol->lcnbmp_na;
+      break;
+    case FILE_Volume:
+      opened->ni = vol->vol_ni;
+      break;
+    case FILE_Secure:
+      opened->ni = vol->secure_ni;
+      break;
+    default:
+      break;
+  }
+  if (opened->ni) {
+    opened->owns_inode = false;
+    opened->owns_stream = opened->stream == nullptr;
+  } else {
+    errno = 0;
+    opened->ni = ntfs_inode_open(vol, static_cast<MFT_REF>(mft_no));
+    if (!opened->ni) return CodeFromErrno(errno);
+  }
+  opened->directory = (opened->ni->mrec->flags & MFT_RECORD_IS_DIRECTORY) != 0;
+  if (!opened->stream) {
+    errno = 0;
+    opened->stream = opened->directory
+                         ? ntfs_attr_open(opened->ni, AT_INDEX_ALLOCATION, NTFS_INDEX_I30, 4)
+                         : ntfs_attr_open(opened->ni, AT_DATA, AT_UNNAMED, 0);
+    // A record without the stream simply has no clusters to report.
+    if (!opened->stream && errno != ENOENT) return CodeFromErrno(errno);
+  }
+  return kErrorSuccess;
+}
+
+uint32_t ImageMount::OpenInode(const std::string& inner_path, std::shared_ptr<OpenedInode>* out) {
+  out->reset();
+  std::shared_ptr<ImageMount> self = self_.lock();
+  auto opened = std::make_shared<OpenedInode>();
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    uint64_t mft_no = 0;
+    uint32_t result = ResolvePath(inner_path, &mft_no);
+    if (result != kErrorSuccess) return result;
+    auto it = inodes_.find(mft_no);
+    if (it != inodes_.end()) {
+      if (auto shared = it->second.lock()) {
+        *out = std::move(shared);
+        return kErrorSuccess;
+      }
+    }
+    result = OpenRecord(mft_no, opened.get());
+    if (result != kErrorSuccess) {
+      // Undo what was opened, without the lock the destructor would take.
+      if (opened->stream && opened->owns_stream) ntfs_attr_close(opened->stream);
+      if (opened->ni && opened->owns_inode) ntfs_inode_close(opened->ni);
+      opened->stream = nullptr;
+      opened->ni = nullptr;
+      return result;
+    }
+    inodes_[mft_no] = opened;
+  }
+  opened->mount = std::move(self);  // the destructor locks only once this is set
+  *out = std::move(opened);
+  return kErrorSuccess;
+}
+
+}  // namespace shardix::ntfsimage

@@ -1,0 +1,89 @@
+// One read-write libntfs-3g mount of an image, shared by every file and
+// volume handle opened on it in this process, and the files opened on it.
+// Private to this folder: it includes the library's headers.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "volume/ntfsimage/ntfs_headers.h"
+
+namespace shardix::ntfsimage {
+
+class ImageMount;
+
+// One MFT record opened on a mount. Every handle on the same record shares
+// one of these, so the library never holds two diverging copies of it.
+struct OpenedInode {
+  std::shared_ptr<ImageMount> mount;
+  ntfs_inode* ni = nullptr;
+  // The stream whose clusters the handle reports and moves: the unnamed
+  // $DATA of a file, the $I30 index allocation of a directory; null when the
+  // record has none.
+  ntfs_attr* stream = nullptr;
+  bool owns_inode = true;    // false for the system files the mount keeps open
+  bool owns_stream = true;
+  bool directory = false;
+  // Element count of stream->rl as last counted, so that finding a VCN is a
+  // binary search rather than a walk (see FindRun); reset when the runlist
+  // is replaced.
+  runlist_element* counted_rl = nullptr;
+  size_t counted_runs = 0;
+
+  OpenedInode() = default;
+  OpenedInode(const OpenedInode&) = delete;
+  OpenedInode& operator=(const OpenedInode&) = delete;
+  ~OpenedInode();  // closes under the mount's lock
+};
+
+class ImageMount {
+ public:
+  ImageMount(const ImageMount&) = delete;
+  ImageMount& operator=(const ImageMount&) = delete;
+
+  ntfs_volume* volume() const { return volume_; }
+  // Held around every call into the library for this mount.
+  std::mutex& lock() { return lock_; }
+  const std::string& image_path() const { return canonical_path_; }
+  // The image's file name, shown to people.
+  const std::string& display_name() const { return display_name_; }
+  // Scratch space for copying clusters; use with lock() held.
+  std::vector<uint8_t>& copy_buffer() { return copy_buffer_; }
+
+  // Opens (or shares) the record at `inner_path`. Takes lock() itself.
+  uint32_t OpenInode(const std::string& inner_path, std::shared_ptr<OpenedInode>* out);
+  // Drops the entry of a record whose last handle went; lock() held.
+  void ForgetInode(uint64_t mft_no);
+
+ private:
+  friend uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out);
+  friend struct MountCloser;
+  ImageMount() = default;
+  uint32_t ResolvePath(const std::string& inner_path, uint64_t* mft_no);
+  uint32_t OpenRecord(uint64_t mft_no, OpenedInode* opened);
+
+  std::weak_ptr<ImageMount> self_;
+  ntfs_volume* volume_ = nullptr;
+  std::mutex lock_;
+  std::string canonical_path_;
+  std::string display_name_;
+  std::map<uint64_t, std::weak_ptr<OpenedInode>> inodes_;
+  std::vector<uint8_t> copy_buffer_;
+};
+
+// The process-wide mount of `image` (mounted read-write on first use).
+uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out);
+
+// The path every handle on the same image agrees on; false when the image
+// does not exist.
+bool CanonicalImagePath(const std::string& image, std::string* canonical);
+
+// True while this process holds a mount of `canonical_path`.
+bool IsMountedHere(const std::string& canonical_path);
+
+}  // namespace shardix::ntfsimage

@@ -1,0 +1,92 @@
+#include <cstring>
+
+#include "volume/error_codes.h"
+#include "volume/ntfsimage/cluster_move.h"
+#include "volume/ntfsimage/image_handles.h"
+#include "volume/ntfsimage/ntfs_errors.h"
+#include "volume/ntfsimage/ntfs_image.h"
+#include "volume/ntfsimage/ntfs_headers.h"
+
+namespace shardix {
+
+uint32_t OpenImageFile(const std::string& image, const std::string& inner_path,
+                       std::unique_ptr<VolumeFile>* out) {
+  if (!out) return kErrorInvalidParameter;
+  out->reset();
+  std::shared_ptr<ntfsimage::ImageMount> mount;
+  uint32_t result = ntfsimage::AcquireMount(image, &mount);
+  if (result != kErrorSuccess) return result;
+  std::shared_ptr<ntfsimage::OpenedInode> inode;
+  result = mount->OpenInode(inner_path, &inode);
+  if (result != kErrorSuccess) return result;
+  *out = std::make_unique<ntfsimage::ImageFile>(std::move(inode));
+  return kErrorSuccess;
+}
+
+uint32_t OpenImageVolume(const std::string& image, std::unique_ptr<Volume>* out) {
+  if (!out) return kErrorInvalidParameter;
+  out->reset();
+  std::shared_ptr<ntfsimage::ImageMount> mount;
+  const uint32_t result = ntfsimage::AcquireMount(image, &mount);
+  if (result != kErrorSuccess) return result;
+  *out = std::make_unique<ntfsimage::ImageVolume>(std::move(mount));
+  return kErrorSuccess;
+}
+
+std::string ImageLibraryDetail() { return ntfsimage::LastLibraryMessage(); }
+
+namespace ntfsimage {
+
+uint32_t ImageVolume::GetVolumeBitmap(int64_t starting_lcn, void* out, std::size_t out_size,
+                                      std::size_t* bytes_returned) {
+  if (bytes_returned) *bytes_returned = 0;
+  if (!out) return kErrorInvalidParameter;
+  if (out_size < sizeof(VolumeBitmapBuffer)) return kErrorInsufficientBuffer;
+
+  std::lock_guard<std::mutex> hold(mount_->lock());
+  ntfs_volume* vol = mount_->volume();
+  const int64_t clusters = vol->nr_clusters;
+  if (starting_lcn < 0 || starting_lcn >= clusters) return kErrorInvalidParameter;
+
+  const int64_t start = starting_lcn & ~int64_t{7};  // whole bytes, as Windows does
+  const int64_t bits = clusters - start;
+  const int64_t needed = (bits + 7) / 8;
+  const int64_t room = static_cast<int64_t>(out_size - kVolumeBitmapHeaderSize);
+  const int64_t count = std::min(needed, room);
+
+  auto* bytes = static_cast<uint8_t*>(out);
+  errno = 0;
+  const s64 got = ntfs_attr_pread(vol->lcnbmp_na, start / 8, count, bytes + kVolumeBitmapHeaderSize);
+  if (got != count) return got < 0 ? CodeFromErrno(errno) : kErrorReadFault;
+  // The bitmap's last byte may hold set bits past the last cluster.
+  if (count == needed && bits % 8)
+    bytes[kVolumeBitmapHeaderSize + count - 1] &= static_cast<uint8_t>((1u << (bits % 8)) - 1);
+
+  std::memcpy(bytes + offsetof(VolumeBitmapBuffer, starting_lcn), &start, sizeof start);
+  std::memcpy(bytes + offsetof(VolumeBitmapBuffer, bitmap_size), &bits, sizeof bits);
+  if (bytes_returned) *bytes_returned = kVolumeBitmapHeaderSize + static_cast<std::size_t>(count);
+  return count < needed ? kErrorMoreData : kErrorSuccess;
+}
+
+uint32_t ImageVolume::MoveFile(VolumeFile& file, int64_t starting_vcn, int64_t target_lcn,
+                               uint32_t cluster_count) {
+  auto* image_file = dynamic_cast<ImageFile*>(&file);
+  // A handle from another volume or backend is no file of this volume.
+  if (!image_file || image_file->mount() != mount_.get()) return kErrorInvalidParameter;
+  std::lock_guard<std::mutex> hold(mount_->lock());
+  return MoveClusters(*mount_, image_file->inode(), starting_vcn, target_lcn, cluster_count);
+}
+
+uint32_t ImageVolume::GetGeometry(VolumeGeometry* geometry) {
+  if (!geometry) return kErrorInvalidParameter;
+  std::lock_guard<std::mutex> hold(mount_->lock());
+  ntfs_volume* vol = mount_->volume();
+  geometry->bytes_per_sector = vol->sector_size;
+  geometry->sectors_per_cluster = vol->cluster_size / vol->sector_size;
+  geometry->free_clusters = static_cast<uint64_t>(std::max<s64>(vol->free_clusters, 0));
+  geometry->total_clusters = static_cast<uint64_t>(vol->nr_clusters);
+  return kErrorSuccess;
+}
+
+}  // namespace ntfsimage
+}  // namespace shardix

@@ -1,0 +1,177 @@
+#include "volume/ntfsimage/image_writer.h"
+
+#include "volume/error_codes.h"
+#include "volume/ntfsimage/image_mount.h"
+#include "volume/ntfsimage/ntfs_errors.h"
+#include "volume/ntfsimage/ntfs_headers.h"
+
+namespace shardix {
+
+namespace {
+
+using ntfsimage::CodeFromErrno;
+
+// Records the failing step with the system's message for `code`.
+uint32_t Fail(uint32_t code, const std::string& what, std::string* error) {
+  if (error) {
+    *error = what + ": " + ErrorMessage(code);
+    const std::string detail = ntfsimage::LastLibraryMessage();
+    if (!detail.empty()) *error += " (" + detail + ")";
+  }
+  return code;
+}
+
+// A private read-write mount for one change; unmounting writes it back.
+class WriteMount {
+ public:
+  uint32_t Open(const std::string& image, std::string* error) {
+    ntfsimage::InstallLibraryLogHandler();
+    std::string canonical;
+    if (!ntfsimage::CanonicalImagePath(image, &canonical))
+      return Fail(kErrorFileNotFound, "Opening " + image, error);
+    if (ntfsimage::IsMountedHere(canonical))
+      return Fail(kErrorSharingViolation, "Opening " + image, error);
+    errno = 0;
+    vol_ = ntfs_mount(canonical.c_str(), NTFS_MNT_NONE);
+    if (!vol_) return Fail(ntfsimage::MountFailureCode(errno, canonical), "Opening " + image, error);
+    return kErrorSuccess;
+  }
+  // Unmounts; the first failure of the change itself wins over this one.
+  uint32_t Close(uint32_t result, const std::string& image, std::string* error) {
+    if (!vol_) return result;
+    errno = 0;
+    const int failed = ntfs_umount(vol_, FALSE);
+    vol_ = nullptr;
+    if (failed && result == kErrorSuccess)
+      return Fail(CodeFromErrno(errno), "Writing back " + image, error);
+    return result;
+  }
+  ~WriteMount() {
+    if (vol_) ntfs_umount(vol_, FALSE);
+  }
+  ntfs_volume* vol() const { return vol_; }
+
+ private:
+  ntfs_volume* vol_ = nullptr;
+};
+
+bool SplitInnerPath(const std::string& inner_path, std::string* parent, std::string* name) {
+  if (inner_path.size() < 2 || inner_path[0] != '/' || inner_path.back() == '/') return false;
+  const size_t slash = inner_path.rfind('/');
+  *parent = slash == 0 ? "/" : inner_path.substr(0, slash);
+  *name = inner_path.substr(slash + 1);
+  return true;
+}
+
+uint32_t WriteInto(ntfs_volume* vol, const std::string& inner_path,
+                   const std::vector<uint8_t>& bytes, std::string* error) {
+  std::string parent_path, name;
+  if (!SplitInnerPath(inner_path, &parent_path, &name))
+    return Fail(kErrorBadPathname, inner_path, error);
+  errno = 0;
+  ntfs_inode* parent = ntfs_pathname_to_inode(vol, nullptr, parent_path.c_str());
+  if (!parent) return Fail(kErrorPathNotFound, "Opening folder " + parent_path, error);
+  ntfschar* uname = nullptr;
+  const int uname_len = ntfs_mbstoucs(name.c_str(), &uname);
+  if (uname_len <= 0) {
+    const uint32_t code = CodeFromErrno(errno);
+    ntfs_inode_close(parent);
+    return Fail(code, "Converting the name " + name, error);
+  }
+
+  uint32_t result = kErrorSuccess;
+  errno = 0;
+  ntfs_inode* ni = ntfs_pathname_to_inode(vol, nullptr, inner_path.c_str());
+  if (!ni && errno != ENOENT) result = Fail(CodeFromErrno(errno), "Opening " + inner_path, error);
+  if (result == kErrorSuccess && !ni) {
+    errno = 0;
+    ni = ntfs_create(parent, const_cpu_to_le32(0), uname, static_cast<u8>(uname_len), S_IFREG);
+    if (!ni) result = Fail(CodeFromErrno(errno), "Creating " + inner_path, error);
+  }
+  if (result == kErrorSuccess) {
+    errno = 0;
+    ntfs_attr* na = ntfs_attr_open(ni, AT_DATA, AT_UNNAMED, 0);
+    if (!na) {
+      result = Fail(CodeFromErrno(errno), "Opening the data of " + inner_path, error);
+    } else {
+      errno = 0;
+      if (ntfs_attr_truncate(na, 0) != 0) result = Fail(CodeFromErrno(errno), "Emptying " + inner_path, error);
+      s64 done = 0;
+      const s64 size = static_cast<s64>(bytes.size());
+      while (result == kErrorSuccess && done < size) {
+        errno = 0;
+        const s64 wrote = ntfs_attr_pwrite(na, done, size - done, bytes.data() + done);
+        if (wrote <= 0) result = Fail(CodeFromErrno(errno), "Writing " + inner_path, error);
+        else done += wrote;
+      }
+      ntfs_attr_close(na);
+    }
+  }
+  if (ni) {
+    errno = 0;
+    if (ntfs_inode_close(ni) != 0 && result == kErrorSuccess)
+      result = Fail(CodeFromErrno(errno), "Writing back " + inner_path, error);
+  }
+  free(uname);
+  errno = 0;
+  if (ntfs_inode_close(parent) != 0 && result == kErrorSuccess)
+    result = Fail(CodeFromErrno(errno), "Writing back folder " + parent_path, error);
+  return result;
+}
+
+uint32_t DeleteFrom(ntfs_volume* vol, const std::string& inner_path, std::string* error) {
+  std::string parent_path, name;
+  if (!SplitInnerPath(inner_path, &parent_path, &name))
+    return Fail(kErrorBadPathname, inner_path, error);
+  errno = 0;
+  ntfs_inode* parent = ntfs_pathname_to_inode(vol, nullptr, parent_path.c_str());
+  if (!parent) return Fail(kErrorPathNotFound, "Opening folder " + parent_path, error);
+  errno = 0;
+  ntfs_inode* ni = ntfs_pathname_to_inode(vol, nullptr, inner_path.c_str());
+  if (!ni) {
+    const uint32_t code = errno == ENOENT ? kErrorFileNotFound : CodeFromErrno(errno);
+    ntfs_inode_close(parent);
+    return Fail(code, "Opening " + inner_path, error);
+  }
+  ntfschar* uname = nullptr;
+  const int uname_len = ntfs_mbstoucs(name.c_str(), &uname);
+  uint32_t result = kErrorSuccess;
+  if (uname_len <= 0) {
+    result = Fail(CodeFromErrno(errno), "Converting the name " + name, error);
+    ntfs_inode_close(ni);
+  } else {
+    errno = 0;
+    // Closes ni whatever happens.
+    if (ntfs_delete(vol, inner_path.c_str(), ni, parent, uname, static_cast<u8>(uname_len)) != 0)
+      result = Fail(CodeFromErrno(errno), "Deleting " + inner_path, error);
+  }
+  free(uname);
+  errno = 0;
+  if (ntfs_inode_close(parent) != 0 && result == kErrorSuccess)
+    result = Fail(CodeFromErrno(errno), "Writing back folder " + parent_path, error);
+  return result;
+}
+
+}  // namespace
+
+uint32_t WriteFileToImage(const std::string& image, const std::string& inner_path,
+                          const std::vector<uint8_t>& bytes, std::string* error) {
+  if (error) error->clear();
+  WriteMount mount;
+  uint32_t result = mount.Open(image, error);
+  if (result != kErrorSuccess) return result;
+  result = WriteInto(mount.vol(), inner_path, bytes, error);
+  return mount.Close(result, image, error);
+}
+
+uint32_t DeleteFileFromImage(const std::string& image, const std::string& inner_path,
+                             std::string* error) {
+  if (error) error->clear();
+  WriteMount mount;
+  uint32_t result = mount.Open(image, error);
+  if (result != kErrorSuccess) return result;
+  result = DeleteFrom(mount.vol(), inner_path, error);
+  return mount.Close(result, image, error);
+}
+
+}  // namespace shardix

@@ -1,0 +1,23 @@
+// Turning libntfs-3g failures into the volume layer's Windows codes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace shardix::ntfsimage {
+
+// The code for the errno left by a failed library call; never 0, so a
+// failure can't read as success even when the library left errno unset.
+uint32_t CodeFromErrno(int err);
+
+// The code for a failed ntfs_mount of `image`: not NTFS, in use elsewhere,
+// left dirty or hibernated by Windows, and the plain I/O cases.
+uint32_t MountFailureCode(int err, const std::string& image);
+
+// The library prints its own diagnostics; we route them here instead of the
+// terminal and keep the latest error line of the calling thread, so a caller
+// can add it to a report.
+void InstallLibraryLogHandler();
+std::string LastLibraryMessage();
+
+}  // namespace shardix::ntfsimage

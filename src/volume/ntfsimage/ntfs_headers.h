@@ -1,0 +1,72 @@
+// libntfs-3g's installed headers, made usable from C++. Include this last in
+// a source file of this folder and nowhere else: the headers expect the C
+// library headers and the HAVE_* macros of the library's own build, carry no
+// extern "C" guards, and define macros (min, max, test_bit, ...) that collide
+// with the standard library.
+#pragma once
+
+// Standard headers the sources of this folder use, included before the
+// library can define min and max over them.
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <time.h>
+
+#ifndef HAVE_STDIO_H
+#define HAVE_STDIO_H 1
+#endif
+#ifndef HAVE_STDARG_H
+#define HAVE_STDARG_H 1
+#endif
+#ifndef HAVE_TIME_H
+#define HAVE_TIME_H 1
+#endif
+#ifndef HAVE_SYS_TYPES_H
+#define HAVE_SYS_TYPES_H 1
+#endif
+#ifndef HAVE_SYS_STAT_H
+#define HAVE_SYS_STAT_H 1
+#endif
+#ifndef HAVE_STDINT_H
+#define HAVE_STDINT_H 1
+#endif
+
+extern "C" {
+#include <ntfs-3g/types.h>
+#include <ntfs-3g/support.h>
+#include <ntfs-3g/layout.h>
+#include <ntfs-3g/volume.h>
+#include <ntfs-3g/inode.h>
+#include <ntfs-3g/attrib.h>
+#include <ntfs-3g/attrlist.h>
+#include <ntfs-3g/runlist.h>
+#include <ntfs-3g/bitmap.h>
+#include <ntfs-3g/lcnalloc.h>
+#include <ntfs-3g/mft.h>
+#include <ntfs-3g/dir.h>
+#include <ntfs-3g/device.h>
+#include <ntfs-3g/logging.h>
+#include <ntfs-3g/unistr.h>
+}
+
+#undef min
+#undef max
