@@ -109,7 +109,10 @@ uint32_t WriteInto(ntfs_volume* vol, const std::string& inner_path,
   }
   if (ni) {
     errno = 0;
-    if (ntfs_inode_close(ni) != 0 && result == kErrorSuccess)
+    // Closing within the open folder: a plain close opens the folder a second
+    // time to update the file's name entry, and two open copies of a folder
+    // whose index has grown out of its record corrupt each other's changes.
+    if (ntfs_inode_close_in_dir(ni, parent) != 0 && result == kErrorSuccess)
       result = Fail(CodeFromErrno(errno), "Writing back " + inner_path, error);
   }
   free(uname);

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a build needs, only those that are missing.
+#   scripts/setup-deps.sh native|windows|screenshot ...
+# Runs as root (or through sudo when it is there). Downloads nothing but
+# Debian packages.
+set -euo pipefail
+
+packages_for() {
+  case "$1" in
+    native) echo "cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev ntfs-3g ntfs-3g-dev" ;;
+    windows) echo "cmake ninja-build googletest g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 wine64 wine fonts-wine ntfs-3g" ;;
+    screenshot) echo "xvfb xauth imagemagick" ;;
+    *) echo "setup-deps.sh: unknown group '$1' (native, windows, screenshot)" >&2; exit 2 ;;
+  esac
+}
+
+wanted=()
+for group in "$@"; do
+  for package in $(packages_for "$group"); do wanted+=("$package"); done
+done
+
+missing=()
+for package in "${wanted[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=""
+if [[ $(id -u) -ne 0 ]]; then
+  command -v sudo >/dev/null || { echo "setup-deps.sh: run as root to install: ${missing[*]}" >&2; exit 1; }
+  sudo=sudo
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
