@@ -1,0 +1,69 @@
+// The placement planner's pure steps: where a placement method proposes to
+// put a fragment, how the proposal is aligned, and whether the bitmap shows
+// the run there as free. FragmentFile strings them together; they hold no
+// state of their own, so each is tested on its own bitmap.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "fragment/random.h"
+
+namespace shardix {
+
+// The "Location on Disk" choices, by their index in the list.
+enum class PlacementMethod : int32_t {
+  kConcentrated = 0,
+  kScattered = 1,
+  kRandom = 2,
+  kFirstFit = 3,
+};
+constexpr int32_t kPlacementMethodCount = 4;
+
+// A place in the bitmap: cluster 8 * byte + bit.
+struct BitPosition {
+  int64_t byte = 0;
+  int bit = 0;
+
+  int64_t Cluster() const { return byte * 8 + bit; }
+  bool operator==(const BitPosition&) const = default;
+};
+
+// A random method's candidate for fragment `index` of `length` clusters on
+// a bitmap of `bitmap_bytes` whole bytes, drawing one value from `random`
+// (two for Concentrated and Scattered fragments under 8 clusters, whose
+// start bit is drawn as well). `last_byte` is the byte of the previous
+// fragment's target. Returns nothing for a negative byte index: that
+// attempt is used up without a scan and without the second draw.
+std::optional<BitPosition> DrawCandidate(PlacementMethod method, uint64_t index, int64_t last_byte,
+                                         int64_t bitmap_bytes, int64_t length,
+                                         ShardixRandom& random);
+
+// Moves a byte-aligned candidate back so that the first 32-bit (fragments
+// of 32 clusters or more) or 16-bit (16 to 31 clusters) test starts on a
+// multiple of its width. A start inside a byte stays where it is: that run
+// cannot begin on such a multiple anyway, and the fallback search must
+// start no earlier than where its previous scan stopped.
+BitPosition AlignCandidate(BitPosition candidate, int64_t length);
+
+struct ScanOutcome {
+  bool free = false;
+  BitPosition stop;  // just past the last unit tested: the resume position
+};
+
+// Tests the `length` clusters from `start` in `bitmap`, which holds at
+// least bitmap_bytes + 3 readable bytes. From a byte boundary it tests 32,
+// 16, 8 and then single clusters at a time; from inside a byte it tests
+// single clusters up to the next byte boundary first, so exactly the target
+// run is tested. No unit starts at byte `bitmap_bytes` or beyond. The
+// cursor moves past each unit before the unit is examined, so `stop` lies
+// past the in-use cluster that ended the scan.
+ScanOutcome ScanCandidate(const uint8_t* bitmap, int64_t bitmap_bytes, BitPosition start,
+                          int64_t length);
+
+// Whether fragment `index` of `fragment_count` gets its "Attempting to
+// move" status line: every one up to 100 fragments, else every
+// (fragment_count / 100)-th.
+bool ShowsMoveMessage(uint64_t index, uint64_t fragment_count);
+
+}  // namespace shardix
