@@ -1,0 +1,175 @@
+#include "report/disk_report.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "volume/error_codes.h"
+
+namespace shardix {
+
+namespace {
+
+constexpr char kSaveErrorCaption[] = "File save error";
+constexpr char kLineEnd[] = "\r\n";
+
+// Where the report's pieces go: a string or a file.
+class ReportSink {
+ public:
+  virtual ~ReportSink() = default;
+  virtual bool Write(const char* text, std::size_t length) = 0;
+  bool Write(const char* text) { return Write(text, std::strlen(text)); }
+};
+
+class StringSink : public ReportSink {
+ public:
+  bool Write(const char* text, std::size_t length) override {
+    out.append(text, length);
+    return true;
+  }
+  std::string out;
+};
+
+class FileSink : public ReportSink {
+ public:
+  explicit FileSink(std::FILE* file) : file_(file) {}
+  bool Write(const char* text, std::size_t length) override {
+    return std::fwrite(text, 1, length, file_) == length;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+// A cell as the dialog fetches it (a 512-character buffer), left-aligned
+// and padded with spaces to `width`, as a "%-25s" format pads it; a longer
+// text is written whole.
+bool WriteCell(ReportSink& sink, std::size_t width, const std::string& cell) {
+  static const char kSpaces[] = "                                                  ";  // 50
+  const std::size_t length = strnlen(cell.c_str(), kTextBufferSize - 1);
+  if (!sink.Write(cell.data(), length)) return false;
+  for (std::size_t padded = length; padded < width;) {
+    const std::size_t step = std::min(width - padded, sizeof kSpaces - 1);
+    if (!sink.Write(kSpaces, step)) return false;
+    padded += step;
+  }
+  return true;
+}
+
+bool WriteReport(ReportSink& sink, const DiskReportLists& lists) {
+  if (!sink.Write("Disk summary:\r\n\r\n")) return false;
+  const std::size_t summary_rows = lists.SummaryRowCount();
+  for (std::size_t i = 0; i < summary_rows; ++i) {
+    SummaryRowText row = lists.SummaryRowAt(i);
+    if (!sink.Write("\t") || !WriteCell(sink, 50, row.label) ||
+        !WriteCell(sink, 0, row.value) || !sink.Write(kLineEnd))
+      return false;
+  }
+  if (!sink.Write(kLineEnd) || !sink.Write(std::string(80, '-').c_str()) || !sink.Write(kLineEnd))
+    return false;
+  if (!sink.Write("Cluster allocation information:\r\n\r\n")) return false;
+  if (!WriteCell(sink, 25, "LCN Range") || !WriteCell(sink, 15, "# Clusters") ||
+      !WriteCell(sink, 6, "Free|In-Use") || !sink.Write(kLineEnd))
+    return false;
+  const std::size_t allocation_rows = lists.AllocationRowCount();
+  for (std::size_t i = 0; i < allocation_rows; ++i) {
+    AllocationRowText row = lists.AllocationRowAt(i);
+    if (!WriteCell(sink, 25, row.range) || !WriteCell(sink, 15, row.clusters) ||
+        !WriteCell(sink, 6, row.state) || !sink.Write(kLineEnd))
+      return false;
+  }
+  return true;
+}
+
+uint32_t LastErrorOr(uint32_t fallback) {
+  return errno != 0 ? ErrorFromErrno(errno) : fallback;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const {
+    if (file) std::fclose(file);
+  }
+};
+
+// Takes the finished report's name. Where the C library's rename does not
+// replace an existing file, the old report is removed first.
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  int saved = errno;
+  if (std::FILE* existing = std::fopen(to.c_str(), "rb")) {
+    std::fclose(existing);
+    if (std::remove(to.c_str()) == 0 && std::rename(from.c_str(), to.c_str()) == 0) return true;
+    saved = errno;
+  }
+  errno = saved;
+  return false;
+}
+
+}  // namespace
+
+void StoredReportLists::SortAllocation(AllocationSortState& state, int column) {
+  const int key = NextAllocationSortKey(state, column);
+  std::stable_sort(allocation.begin(), allocation.end(),
+                   [key](const AllocationRow& a, const AllocationRow& b) {
+                     return CompareAllocationRows(a, b, key) < 0;
+                   });
+}
+
+std::string DiskReportText(const DiskReportLists& lists) {
+  StringSink sink;
+  WriteReport(sink, lists);
+  return sink.out;
+}
+
+int SaveDiskReport(Display& display, const DiskReportLists& lists, const std::string& path) {
+  auto fail = [&](uint32_t code) {
+    display.ShowErrorBox(kSaveErrorCaption, code, BoxOwner::kDialog, BoxIcon::kNone);
+    return -1;
+  };
+
+  // An existing report that may not be written is refused, as creating it
+  // over the old one would be.
+  errno = 0;
+  if (std::FILE* existing = std::fopen(path.c_str(), "r+b")) {
+    std::fclose(existing);
+  } else if (errno != ENOENT) {
+    return fail(LastErrorOr(kErrorAccessDenied));
+  }
+
+  const std::string partial = path + ".partial";
+  char buffer[1 << 16];  // outlives the file, which is closed below
+  errno = 0;
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(partial.c_str(), "wb"));
+  if (!file) return fail(LastErrorOr(kErrorAccessDenied));
+  std::setvbuf(file.get(), buffer, _IOFBF, sizeof buffer);
+
+  FileSink sink(file.get());
+  errno = 0;
+  bool written = false;
+  uint32_t code = kErrorSuccess;
+  try {
+    written = WriteReport(sink, lists) && std::fflush(file.get()) == 0;
+    if (!written) code = LastErrorOr(kErrorWriteFault);
+  } catch (const std::bad_alloc&) {
+    code = kErrorNotEnoughMemory;
+  }
+  if (std::fclose(file.release()) != 0 && written) {
+    written = false;
+    code = LastErrorOr(kErrorWriteFault);
+  }
+  errno = 0;
+  if (written && !ReplaceFile(partial, path)) {
+    written = false;
+    code = LastErrorOr(kErrorAccessDenied);
+  }
+  if (!written) {
+    std::remove(partial.c_str());
+    return fail(code);
+  }
+  return 0;
+}
+
+}  // namespace shardix
