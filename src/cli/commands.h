@@ -17,7 +17,11 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 int RunDemo(const std::vector<std::string>& args);
+int RunCheck(const std::vector<std::string>& args);
 int RunAnalyze(const std::vector<std::string>& args);
+int RunFragment(const std::vector<std::string>& args);
+int RunDefragment(const std::vector<std::string>& args);
+int RunVolumeInfo(const std::vector<std::string>& args);
 
 // Figures of a volume and one of its files, read through the volume layer.
 int PrintVolumeAndFile(const std::string& volume_path, const std::string& file_path);

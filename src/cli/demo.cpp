@@ -1,33 +1,35 @@
-// shardix demo: a small volume with a few files, shown through the volume
-// layer.
+// shardix demo [DIR]: a fresh NTFS image with files on it, shown through the
+// volume layer.
 #include <cstdio>
 
 #include "cli/commands.h"
-#include "volume/memory/memory_volume.h"
+#include "cli/demo_image.h"
 
 namespace shardix::cli {
 
+#ifndef SHARDIX_HAVE_NTFSIMAGE
+// Built without the image backend: there is nothing to make a demo on.
+bool MakeDemoImage(const std::string&, DemoImage*) {
+  std::fputs("shardix demo: this build cannot reach NTFS images\n", stderr);
+  return false;
+}
+
+int RunCheck(const std::vector<std::string>&) {
+  std::fputs("shardix check: this build cannot reach NTFS images\n", stderr);
+  return kExitFailure;
+}
+#endif
+
 int RunDemo(const std::vector<std::string>& args) {
-  if (args.size() > 1) {
+  if (args.size() > 1 || (args.size() == 1 && args[0].rfind("--", 0) == 0)) {
     std::fputs("usage: shardix demo [DIR]\n", stderr);
     return kExitUsage;
   }
-  MemoryVolume::Options options;
-  options.cluster_count = 65536;  // 256 MiB of 4 KiB clusters
-  auto volume = MemoryVolume::Create(options);
-  volume->MarkUnmovable(0, 16);  // boot sector and metadata
-  volume->MarkUnmovable(32768, 64);
-  volume->AddFileFirstFit("pictures/holiday.jpg", 3 << 20);
-  volume->AddFileFirstFit("notes.txt", 40 << 10);
-  volume->AddFileFirstFit("music/track01.flac", 24 << 20);
-  // Free space in pieces, then a file that has to fill them.
-  volume->AddFile("old/a.tmp", 0, {});
-  volume->AddResidentFile("desktop.ini", 282);
-  volume->AddFile("report.bin", 5 << 20,
-                  {{0, 400, 12000}, {400, 500, 20000}, {900, 380, 40000}});
-  RegisterMemoryVolume("demo", volume);
-  std::puts("A simulated volume, read through the volume layer:\n");
-  return PrintVolumeAndFile("memory:demo", "memory:demo/report.bin");
+  DemoImage demo;
+  if (!MakeDemoImage(args.empty() ? "" : args[0], &demo)) return kExitFailure;
+  std::printf("Made the NTFS image %s\nwith a demo file: %s\n\n", demo.image.c_str(),
+              demo.file_path.c_str());
+  return PrintVolumeAndFile(demo.image, demo.file_path);
 }
 
 }  // namespace shardix::cli

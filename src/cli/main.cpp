@@ -15,11 +15,23 @@ void PrintUsage(FILE* out) {
       "commands:\n"
       "  analyze PATH [--json]\n"
       "                  list a file's fragments and show where it lies on its volume\n"
-      "  demo [DIR]      make a demo volume and show its figures and a file's extents\n"
+      "  fragment PATH --count N [--size 1..10]\n"
+      "           [--method concentrated|scattered|random|first-fit] [--seed N] [--json]\n"
+      "                  split a file into N fragments placed by the method\n"
+      "  defragment PATH [--json]\n"
+      "                  gather a file into as few fragments as the free space allows\n"
+      "  volume-info PATH [--sort lcn|clusters|state[:asc|:desc]]... [--save REPORT] [--json]\n"
+      "                  the volume's cluster allocation; PATH is any file on it, or the\n"
+      "                  image or device itself\n"
+      "  check IMAGE     check an NTFS image: cluster usage rebuilt from every file\n"
+      "                  against its bitmap; exit status 0 only for a clean volume\n"
+      "  demo [DIR]      make a fresh NTFS image with files on it (in DIR, or a new\n"
+      "                  temporary folder) and run the commands on it\n"
+      "  help            show this text\n"
       "\n"
       "PATH names a file inside an NTFS image or device as if the image were a folder:\n"
       "  /srv/disk.img/docs/a.bin\n"
-      "  help            show this text\n",
+      "Exit status: 0 success, 1 refused or unsuccessful, 2 bad usage.\n",
       out);
 }
 
@@ -34,7 +46,11 @@ int main(int argc, char** argv) {
   std::string command = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);
   if (command == "demo") return RunDemo(args);
+  if (command == "check") return RunCheck(args);
   if (command == "analyze") return RunAnalyze(args);
+  if (command == "fragment") return RunFragment(args);
+  if (command == "defragment") return RunDefragment(args);
+  if (command == "volume-info") return RunVolumeInfo(args);
   if (command == "help" || command == "--help" || command == "-h") {
     PrintUsage(stdout);
     return kExitSuccess;

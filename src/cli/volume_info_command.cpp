@@ -1,0 +1,158 @@
+// shardix volume-info PATH [--sort COLUMN[:asc|:desc]]... [--save REPORT] [--json]
+#include <cinttypes>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "cli/json_writer.h"
+#include "cli/terminal_display.h"
+#include "report/disk_report.h"
+#include "report/volume_analysis.h"
+#include "volume/error_codes.h"
+
+namespace shardix::cli {
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: shardix volume-info PATH [--sort COLUMN[:asc|:desc]]... [--save REPORT] [--json]\n"
+    "       COLUMN: lcn, clusters or state (the columns \"LCN Range\", \"# Clusters\",\n"
+    "       \"Free|In-Use\"); each --sort is a click on that column header\n";
+
+int UsageError(const std::string& problem) {
+  std::fprintf(stderr, "shardix volume-info: %s\n%s", problem.c_str(), kUsage);
+  return kExitUsage;
+}
+
+// The Volume Info dialog's lists, kept for printing and saving.
+class VolumeInfoDisplay : public TerminalDisplay {
+ public:
+  VolumeInfoDisplay() : TerminalDisplay(stdout, false, nullptr) {}
+  void AddAllocationRow(uint64_t first_lcn, uint64_t length, bool in_use) override {
+    lists.allocation.push_back({first_lcn, length, in_use});
+  }
+  void AddSummaryRow(const std::string& label, const std::string& value) override {
+    lists.summary.push_back({label, value});
+  }
+  StoredReportLists lists;
+};
+
+struct SortClick {
+  int column;
+  int direction;  // 0: one click; 1 ascending; -1 descending
+};
+
+bool ParseSort(const std::string& text, SortClick* click) {
+  std::string name = text;
+  click->direction = 0;
+  if (std::size_t colon = text.rfind(':'); colon != std::string::npos) {
+    std::string order = text.substr(colon + 1);
+    name = text.substr(0, colon);
+    if (order == "asc") click->direction = 1;
+    else if (order == "desc") click->direction = -1;
+    else return false;
+  }
+  if (name == "lcn" || name == "0") click->column = 0;
+  else if (name == "clusters" || name == "1") click->column = 1;
+  else if (name == "state" || name == "2") click->column = 2;
+  else return false;
+  return true;
+}
+
+std::string ListsJson(const std::string& title, const StoredReportLists& lists) {
+  JsonWriter json;
+  json.BeginObject();
+  json.Key("title").String(title);
+  json.Key("summary").BeginArray();
+  for (const SummaryRowText& row : lists.summary)
+    json.BeginObject().Key("label").String(row.label).Key("value").String(row.value).EndObject();
+  json.EndArray();
+  json.Key("runs").BeginArray();
+  for (const AllocationRow& row : lists.allocation) {
+    json.BeginObject();
+    json.Key("first").Number(row.first_lcn);
+    json.Key("last").Number(row.first_lcn + row.length - 1);
+    json.Key("clusters").Number(row.length);
+    json.Key("state").String(row.in_use ? "In-Use" : "Free");
+    json.EndObject();
+  }
+  json.EndArray();
+  json.EndObject();
+  return json.text();
+}
+
+// The report as text on the terminal: the title, then the report's lines.
+void PrintLists(const std::string& title, const StoredReportLists& lists) {
+  std::printf("%s\n\n", title.c_str());
+  std::string report = DiskReportText(lists);
+  for (std::size_t start = 0; start < report.size();) {
+    std::size_t end = report.find("\r\n", start);
+    if (end == std::string::npos) end = report.size();
+    std::fwrite(report.data() + start, 1, end - start, stdout);
+    std::fputc('\n', stdout);
+    start = end + 2;
+  }
+}
+
+int Run(const Arguments& args) {
+  std::vector<SortClick> clicks;
+  if (auto found = args.values.find("--sort"); found != args.values.end())
+    for (const std::string& text : found->second) {
+      SortClick click;
+      if (!ParseSort(text, &click))
+        return UsageError("--sort takes lcn, clusters or state, with :asc or :desc");
+      clicks.push_back(click);
+    }
+  const bool json = args.Has("--json");
+  const std::string& path = args.positional[0];
+
+  std::unique_ptr<Volume> volume;
+  if (uint32_t code = OpenVolumeByPath(path, &volume); code != kErrorSuccess) {
+    std::fprintf(stderr, "shardix volume-info: %s: %s\n", path.c_str(), ErrorMessage(code).c_str());
+    if (json) std::printf("%s\n", ListsJson("", StoredReportLists()).c_str());
+    return kExitFailure;
+  }
+  const std::string title = VolumeReportTitle(*volume);
+
+  // As the dialog opens: one analysis into empty lists; after a failure
+  // (its box already shown) the lists stay empty.
+  VolumeInfoDisplay display;
+  const bool analysed =
+      AnalyzeVolume(volume.get(), display, VolumeAnalysisMode::kFillLists) == 0;
+  AllocationSortState& state = ProcessAllocationSortState();
+  for (const SortClick& click : clicks) {
+    display.lists.SortAllocation(state, click.column);
+    bool ascending = state.ascending;
+    if ((click.direction > 0 && !ascending) || (click.direction < 0 && ascending))
+      display.lists.SortAllocation(state, click.column);
+  }
+
+  bool saved = true;
+  if (const std::string* report = args.Last("--save"))
+    saved = SaveDiskReport(display, display.lists, *report) == 0;
+
+  if (json) std::printf("%s\n", ListsJson(title, display.lists).c_str());
+  else PrintLists(title, display.lists);
+  return analysed && saved ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace
+
+int RunVolumeInfo(const std::vector<std::string>& words) {
+  Arguments args = ParseArguments(words, {"--json"}, {"--sort", "--save"});
+  if (!args.error.empty()) return UsageError(args.error);
+  if (args.positional.size() != 1) return UsageError("name one file or volume");
+  if (args.values.count("--save") && args.values.at("--save").size() > 1)
+    return UsageError("--save names one report");
+  try {
+    return Run(args);
+  } catch (const std::bad_alloc&) {
+    // A volume of more runs than memory can list.
+    std::fprintf(stderr, "shardix volume-info: %s\n", ErrorMessage(kErrorNotEnoughMemory).c_str());
+    return kExitFailure;
+  }
+}
+
+}  // namespace shardix::cli
