@@ -1,5 +1,5 @@
-// shardix demo [DIR]: a fresh NTFS image with files on it, shown through the
-// volume layer.
+// shardix demo [DIR]: a fresh NTFS image with files on it, and every
+// command run on its demo file, before and after.
 #include <cstdio>
 
 #include "cli/commands.h"
@@ -20,6 +20,21 @@ int RunCheck(const std::vector<std::string>&) {
 }
 #endif
 
+namespace {
+
+int Step(const char* title, int (*command)(const std::vector<std::string>&),
+         const std::vector<std::string>& args) {
+  std::printf("\n==== shardix %s", title);
+  for (const std::string& arg : args) std::printf(" %s", arg.c_str());
+  std::printf("\n\n");
+  std::fflush(stdout);
+  int status = command(args);
+  std::fflush(stdout);
+  return status;
+}
+
+}  // namespace
+
 int RunDemo(const std::vector<std::string>& args) {
   if (args.size() > 1 || (args.size() == 1 && args[0].rfind("--", 0) == 0)) {
     std::fputs("usage: shardix demo [DIR]\n", stderr);
@@ -27,9 +42,23 @@ int RunDemo(const std::vector<std::string>& args) {
   }
   DemoImage demo;
   if (!MakeDemoImage(args.empty() ? "" : args[0], &demo)) return kExitFailure;
-  std::printf("Made the NTFS image %s\nwith a demo file: %s\n\n", demo.image.c_str(),
+  std::printf("Made the NTFS image %s\nwith a demo file: %s\n", demo.image.c_str(),
               demo.file_path.c_str());
-  return PrintVolumeAndFile(demo.image, demo.file_path);
+
+  int worst = kExitSuccess;
+  auto run = [&worst](const char* title, int (*command)(const std::vector<std::string>&),
+                      const std::vector<std::string>& words) {
+    int status = Step(title, command, words);
+    if (status > worst) worst = status;
+  };
+  run("analyze", RunAnalyze, {demo.file_path});
+  run("fragment", RunFragment, {demo.file_path, "--count", "12", "--method", "scattered"});
+  run("defragment", RunDefragment, {demo.file_path});
+  run("volume-info", RunVolumeInfo, {demo.image});
+  run("check", RunCheck, {demo.image});
+  std::printf("\nThe image stays in %s; try the commands on %s yourself.\n", demo.folder.c_str(),
+              demo.file_path.c_str());
+  return worst;
 }
 
 }  // namespace shardix::cli

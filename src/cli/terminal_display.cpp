@@ -125,7 +125,7 @@ void PrintAnalysis(FILE* out, const TerminalDisplay& display, ClusterBar bar, bo
       line += cell == ' ' ? '.' : '#';
   }
   std::fprintf(out, "|%s|\n", line.c_str());
-  if (!display.status().empty()) {
+  if (!display.status().empty() && !display.echoes_status()) {
     bool red = colour && display.StatusIsError();
     std::fprintf(out, "\n%s%s%s\n", red ? "\x1b[31m" : "", display.status().c_str(),
                  red ? "\x1b[0m" : "");

@@ -43,6 +43,7 @@ class TerminalDisplay : public Display {
   void FinishProgress();
 
   const std::string& status() const { return status_; }
+  bool echoes_status() const { return echo_status_; }
   bool StatusIsError() const;
   std::string Text(TextField field) const;
   const std::vector<FragmentRow>& rows() const { return rows_; }
@@ -63,7 +64,7 @@ class TerminalDisplay : public Display {
 };
 
 // The analysis as the window shows it, as text on `out` (bar in colour when
-// `colour`).
+// `colour`). The status line is left out when it was printed as it came.
 void PrintAnalysis(FILE* out, const TerminalDisplay& display, ClusterBar bar, bool colour);
 // The analysis object of --json.
 // `side` picks the "% Fragmented" value: before or after a job.
