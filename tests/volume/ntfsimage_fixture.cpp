@@ -1,10 +1,14 @@
 #include "tests/volume/ntfsimage_fixture.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -15,8 +19,28 @@
 #include <thread>
 
 #include "volume/error_codes.h"
+#ifdef _WIN32
+#include "tests/volume/wine_host.h"
+#endif
 
 namespace shardix::test {
+
+#ifdef _WIN32
+// Under Wine: the tools run on the Linux side through tests/volume/wine_host.h.
+std::string ToolPath(const std::string& path) { return wine_host::UnixPath(path); }
+
+ScratchDir::ScratchDir() {
+  static int counter = 0;
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const std::filesystem::path dir =
+        base / ("shardix-ntfs-" + std::to_string(_getpid()) + "-" + std::to_string(counter++));
+    std::error_code error;
+    if (std::filesystem::create_directory(dir, error)) path_ = dir.string();
+  }
+}
+#else
+std::string ToolPath(const std::string& path) { return path; }
 
 ScratchDir::ScratchDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "shardix-ntfs-XXXXXX").string();
@@ -24,6 +48,7 @@ ScratchDir::ScratchDir() {
   buffer.push_back('\0');
   if (mkdtemp(buffer.data())) path_ = buffer.data();
 }
+#endif
 
 ScratchDir::~ScratchDir() {
   if (path_.empty()) return;
@@ -40,6 +65,16 @@ std::string ShellQuote(const std::string& text) {
   return quoted + "'";
 }
 
+#ifdef _WIN32
+std::string RunCommand(const std::string& command, bool* ok) {
+  std::string output;
+  std::string why;
+  if (!wine_host::Available(&why)) ADD_FAILURE() << why;
+  const bool success = wine_host::Run(command + " 2>/dev/null", &output) == 0;
+  if (ok) *ok = success;
+  return success ? output : std::string();
+}
+#else
 std::string RunCommand(const std::string& command, bool* ok) {
   std::string output;
   FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
@@ -55,6 +90,7 @@ std::string RunCommand(const std::string& command, bool* ok) {
   if (ok) *ok = success;
   return success ? output : std::string();
 }
+#endif
 
 bool MakeNtfsImage(const std::string& image, uint64_t bytes, uint32_t cluster_size) {
   {
@@ -65,13 +101,14 @@ bool MakeNtfsImage(const std::string& image, uint64_t bytes, uint32_t cluster_si
   std::filesystem::resize_file(image, bytes, error);
   if (error) return false;
   bool ok = false;
-  RunCommand("mkntfs -F -q -Q -c " + std::to_string(cluster_size) + " -s 512 " + ShellQuote(image),
+  RunCommand("mkntfs -F -q -Q -c " + std::to_string(cluster_size) + " -s 512 " + ShellQuote(ToolPath(image)),
              &ok);
   return ok;
 }
 
 namespace {
 
+#ifndef _WIN32
 bool IsMountPoint(const std::string& dir) {
   std::ifstream mounts("/proc/self/mounts");
   std::string device, point, rest;
@@ -79,8 +116,54 @@ bool IsMountPoint(const std::string& dir) {
     if (point == dir) return true;
   return false;
 }
+#endif
 
 }  // namespace
+
+#ifdef _WIN32
+// Under Wine the driver runs on the Linux side; its job marks the mount and
+// leaves the driver's exit status once it has ended.
+FuseMount::FuseMount(const std::string& image, const std::string& dir) : dir_(dir) {
+  std::filesystem::create_directories(dir);
+  auto job = std::make_shared<wine_host::Job>();
+  const std::string mount_dir = ShellQuote(ToolPath(dir));
+  const bool started = job->Start(
+      "ntfs-3g -o no_detach " + ShellQuote(ToolPath(image)) + " " + mount_dir + " &\n"
+      "driver=$!\n"
+      "while kill -0 $driver 2>/dev/null; do\n"
+      "  if mountpoint -q " + mount_dir + "; then : >\"$SHARDIX_JOB_DIR/mounted\"; break; fi\n"
+      "  sleep 0.02\n"
+      "done\n"
+      "wait $driver\n");
+  if (!started) {
+    ADD_FAILURE() << job->error();
+    return;
+  }
+  for (int i = 0; i < 1000; ++i) {
+    if (job->HasMarker("mounted")) {
+      host_job_ = job;
+      driver_ = 0;
+      ok_ = true;
+      return;
+    }
+    if (job->Ended()) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  RunCommand("umount " + mount_dir, nullptr);  // a late mount must not linger
+}
+
+bool FuseMount::Unmount() {
+  if (driver_ < 0) return false;
+  auto job = std::static_pointer_cast<wine_host::Job>(host_job_);
+  bool ok = false;
+  RunCommand("umount " + ShellQuote(ToolPath(dir_)), &ok);
+  const int status = job->Wait(120);
+  driver_ = -1;
+  ok_ = false;
+  host_job_.reset();
+  return ok && status == 0;
+}
+#else
 
 FuseMount::FuseMount(const std::string& image, const std::string& dir) : dir_(dir) {
   std::filesystem::create_directories(dir);
@@ -122,12 +205,21 @@ bool FuseMount::Unmount() {
   return ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+#endif
+
 FuseMount::~FuseMount() {
   if (driver_ >= 0) Unmount();
 }
 
+#ifdef _WIN32
+#define fsync _commit
+#endif
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
+
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0644);
   if (fd < 0) return false;
   bool ok = bytes.empty() || write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   ok = fsync(fd) == 0 && ok;
@@ -135,7 +227,7 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) 
 }
 
 bool AppendToFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_BINARY, 0644);
   if (fd < 0) return false;
   bool ok = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   ok = fsync(fd) == 0 && ok;
@@ -165,7 +257,7 @@ int64_t NumberAfter(const std::string& text, const std::string& label) {
 ImageFacts ReadImageFacts(const std::string& image) {
   ImageFacts facts;
   bool ok = false;
-  const std::string info = RunCommand("ntfsinfo -m " + ShellQuote(image), &ok);
+  const std::string info = RunCommand("ntfsinfo -m " + ShellQuote(ToolPath(image)), &ok);
   if (!ok) return facts;
   facts.cluster_size = static_cast<uint32_t>(NumberAfter(info, "Cluster Size:"));
   facts.cluster_count = static_cast<uint64_t>(NumberAfter(info, "Volume Size in Clusters:"));
@@ -176,7 +268,7 @@ ImageFacts ReadImageFacts(const std::string& image) {
 std::vector<ExpectedExtent> NtfsinfoExtents(const std::string& image, const std::string& inner_path) {
   bool ok = false;
   const std::string info =
-      RunCommand("ntfsinfo -v -F " + ShellQuote(inner_path) + " " + ShellQuote(image), &ok);
+      RunCommand("ntfsinfo -v -F " + ShellQuote(inner_path) + " " + ShellQuote(ToolPath(image)), &ok);
   std::vector<ExpectedExtent> runs;
   std::istringstream lines(info);
   std::string line;
@@ -227,13 +319,13 @@ std::vector<ExpectedExtent> NtfsinfoExtents(const std::string& image, const std:
 int64_t NtfsinfoRecordNumber(const std::string& image, const std::string& inner_path) {
   bool ok = false;
   const std::string info =
-      RunCommand("ntfsinfo -F " + ShellQuote(inner_path) + " " + ShellQuote(image), &ok);
+      RunCommand("ntfsinfo -F " + ShellQuote(inner_path) + " " + ShellQuote(ToolPath(image)), &ok);
   return ok ? NumberAfter(info, "Dumping Inode ") : -1;
 }
 
 std::vector<uint8_t> NtfscatBytes(const std::string& image, const std::string& inner_path) {
   bool ok = false;
-  const std::string out = RunCommand("ntfscat " + ShellQuote(image) + " " + ShellQuote(inner_path), &ok);
+  const std::string out = RunCommand("ntfscat " + ShellQuote(ToolPath(image)) + " " + ShellQuote(inner_path), &ok);
   return std::vector<uint8_t>(out.begin(), out.end());
 }
 

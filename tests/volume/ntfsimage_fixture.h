@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ class ScratchDir {
 // exits non-zero.
 std::string RunCommand(const std::string& command, bool* ok);
 std::string ShellQuote(const std::string& text);
+// The path under which the ntfs-3g tools see `path`: itself, or under Wine
+// its Linux path (the tools run on the Linux side there).
+std::string ToolPath(const std::string& path);
 
 // A sparse file of `bytes` formatted by mkntfs; false on failure.
 bool MakeNtfsImage(const std::string& image, uint64_t bytes, uint32_t cluster_size);
@@ -51,6 +55,9 @@ class FuseMount {
   std::string dir_;
   pid_t driver_ = -1;
   bool ok_ = false;
+#ifdef _WIN32
+  std::shared_ptr<void> host_job_;  // under Wine: the driver's job on the Linux side
+#endif
 };
 
 // Files written through a mount (with fsync, so clusters are taken in the

@@ -1,7 +1,11 @@
 // The conformance suite on NTFS images made by mkntfs and filled through the
 // ntfs-3g driver; the oracles are ntfsinfo and ntfscat, read after the layer
 // has let go of the image.
+#ifdef _WIN32
+#include <filesystem>
+#else
 #include <sys/statvfs.h>
+#endif
 #include <unistd.h>
 
 #include <map>
@@ -90,9 +94,16 @@ class NtfsImageTarget final : public VolumeTestTarget {
     // take five of them; then give the rest of the volume back.
     // Its record and those of the helpers exist before the volume is full.
     for (const char* name : {"fragmented", "rest"}) ok = ok && WriteWholeFile(root + name, {});
+#ifdef _WIN32
+    std::error_code space_error;
+    const std::filesystem::space_info space = std::filesystem::space(root, space_error);
+    ok = ok && !space_error;
+    const uint64_t free_clusters = space.available / cluster;
+#else
     struct statvfs space {};
     ok = ok && statvfs(root.c_str(), &space) == 0;
     const uint64_t free_clusters = space.f_bavail * space.f_frsize / cluster;
+#endif
     if (ok && free_clusters > 300)
       ok = WriteWholeFile(root + "filler", std::vector<uint8_t>((free_clusters - 300) * cluster, 0xF1));
     // As many pads as fit (the folder's index takes some room too).

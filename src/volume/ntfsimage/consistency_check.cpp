@@ -5,6 +5,9 @@
 
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/image_mount.h"
+#ifdef _WIN32
+#include "volume/ntfsimage/image_lock.h"
+#endif
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/ntfs_headers.h"
 
@@ -255,6 +258,10 @@ uint32_t CheckImageConsistency(const std::string& image, ConsistencyReport* repo
   // Our own read-write mount would hold changes the image does not show yet.
   if (ntfsimage::IsMountedHere(canonical)) return kErrorSharingViolation;
 
+#ifdef _WIN32
+  std::shared_ptr<void> image_lock;  // held until after the unmount below
+  if (const uint32_t code = ntfsimage::LockImage(canonical, false, &image_lock)) return code;
+#endif
   errno = 0;
   ntfs_volume* vol = ntfs_mount(canonical.c_str(), NTFS_MNT_RDONLY);
   if (!vol) return ntfsimage::MountFailureCode(errno, canonical);

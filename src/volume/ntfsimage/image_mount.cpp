@@ -6,6 +6,9 @@
 
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/ntfs_errors.h"
+#ifdef _WIN32
+#include "volume/ntfsimage/image_lock.h"
+#endif
 #include "volume/ntfsimage/ntfs_headers.h"
 
 namespace shardix::ntfsimage {
@@ -82,6 +85,10 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
 
   // Mounting under the registry lock keeps a second opener of the same
   // image from mounting it twice; other images wait briefly, which is fine.
+#ifdef _WIN32
+  std::shared_ptr<void> image_lock;
+  if (const uint32_t code = LockImage(canonical, true, &image_lock)) return code;
+#endif
   errno = 0;
   ntfs_volume* volume = ntfs_mount(canonical.c_str(), NTFS_MNT_NONE);
   if (!volume) return MountFailureCode(errno, canonical);
@@ -97,6 +104,9 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
   mount->canonical_path_ = canonical;
   mount->display_name_ = std::filesystem::path(canonical).filename().string();
   mount->self_ = mount;
+#ifdef _WIN32
+  mount->image_lock_ = std::move(image_lock);
+#endif
   registry.mounts[canonical] = mount;
   *out = std::move(mount);
   return kErrorSuccess;

@@ -74,6 +74,9 @@ class ImageMount {
   std::string display_name_;
   std::map<uint64_t, std::weak_ptr<OpenedInode>> inodes_;
   std::vector<uint8_t> copy_buffer_;
+#ifdef _WIN32
+  std::shared_ptr<void> image_lock_;  // image_lock.h; released after the unmount
+#endif
 };
 
 // The process-wide mount of `image` (mounted read-write on first use).

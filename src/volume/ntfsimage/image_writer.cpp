@@ -2,6 +2,9 @@
 
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/image_mount.h"
+#ifdef _WIN32
+#include "volume/ntfsimage/image_lock.h"
+#endif
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/ntfs_headers.h"
 
@@ -31,6 +34,10 @@ class WriteMount {
       return Fail(kErrorFileNotFound, "Opening " + image, error);
     if (ntfsimage::IsMountedHere(canonical))
       return Fail(kErrorSharingViolation, "Opening " + image, error);
+#ifdef _WIN32
+    if (const uint32_t code = ntfsimage::LockImage(canonical, true, &image_lock_))
+      return Fail(code, "Opening " + image, error);
+#endif
     errno = 0;
     vol_ = ntfs_mount(canonical.c_str(), NTFS_MNT_NONE);
     if (!vol_) return Fail(ntfsimage::MountFailureCode(errno, canonical), "Opening " + image, error);
@@ -53,6 +60,9 @@ class WriteMount {
 
  private:
   ntfs_volume* vol_ = nullptr;
+#ifdef _WIN32
+  std::shared_ptr<void> image_lock_;  // image_lock.h; released after the unmount
+#endif
 };
 
 bool SplitInnerPath(const std::string& inner_path, std::string* parent, std::string* name) {

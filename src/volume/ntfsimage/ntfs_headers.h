@@ -31,6 +31,12 @@
 #include <sys/types.h>
 #include <time.h>
 
+#ifdef _WIN32
+// The Windows tree's libntfs-3g (scripts/build-ntfs3g-windows.sh): the POSIX
+// types and constants its headers expect, as its own compile saw them.
+#include <ntfs-3g-mingw-shim.h>
+#endif
+
 #ifndef HAVE_STDIO_H
 #define HAVE_STDIO_H 1
 #endif
