@@ -50,6 +50,22 @@
 #define IDC_PERCENT_AFTER_LABEL 1076
 #define IDC_PERCENT_AFTER 1077
 
+// About box controls (template IDD_ABOUT); their numbers overlap the main
+// window's, which is another dialog.
+#define IDC_ABOUT_PRODUCT_NAME 1017
+#define IDC_ABOUT_COMPANY 1018
+#define IDC_ABOUT_COPYRIGHT 1019
+#define IDC_ABOUT_VERSION 1020
+#define IDC_ABOUT_WEBSITE 1079
+#define IDC_ABOUT_PICTURE 1080
+
+// Volume Info controls (template IDD_VOLUME_INFO).
+#define IDC_SUMMARY_LIST 1082
+#define IDC_VOLUME_INFO_CLOSE 1083
+#define IDC_SAVE_AS 1084
+#define IDC_ALLOCATION_LIST 1085
+#define IDC_DISK_REPORT_TITLE 1087
+
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif

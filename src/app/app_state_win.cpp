@@ -21,8 +21,8 @@ void ReleaseAppResources() {
   DeleteBrush(&g_app.white_brush);
   DeleteBrush(&g_app.blue_brush);
   DeleteBrush(&g_app.red_brush);
-  g_app.volume.reset();
-  g_app.file.reset();
+  g_app.session.volume.reset();
+  g_app.session.file.reset();
 }
 
 }  // namespace shardix

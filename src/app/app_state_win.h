@@ -5,10 +5,12 @@
 
 #include <windows.h>
 
-#include <memory>
+#include <atomic>
 
-#include "app/text_util.h"
-#include "volume/volume.h"
+#include "analysis/analyze_file.h"
+#include "analysis/fragment_sort.h"
+#include "defrag/defragment_job.h"
+#include "fragment/fragment_job.h"
 
 namespace shardix {
 
@@ -21,19 +23,35 @@ struct AppState {
   HBRUSH blue_brush = nullptr;
   HBRUSH red_brush = nullptr;
 
-  // The analysed file and its volume; empty until Analyze File opens them.
-  std::unique_ptr<Volume> volume;
-  std::unique_ptr<VolumeFile> file;
-  char analysed_path[kTextBufferSize] = {};
+  // The analysed file and its volume (empty until Analyze File opens them),
+  // the analysed path and the figures of the last scan. A running job uses
+  // them; nothing else touches them until it has ended.
+  FileSession session;
 
   // Sort state of the fragment list: last column clicked, and its order.
-  int sort_column = 0;
-  bool sort_ascending = true;
+  FragmentSortState fragment_sort;
+
+  // The jobs (fragment/fragment_job_win.cpp, defrag/defragment_job_win.cpp):
+  // each kind's parameter block, written by its starter before the worker
+  // exists and read by the worker once, and the last worker's thread.
+  FragmentJobParams fragment_params;
+  DefragmentJobParams defragment_params;
+  HANDLE fragment_worker = nullptr;
+  HANDLE defragment_worker = nullptr;
+  // Set while the main window closes: a running job stops after the move
+  // in flight.
+  std::atomic<bool> stop_jobs{false};
+
+  // The status animator (fragment/status_animator_win.cpp): its thread, and
+  // the event that is set while a cluster move is in progress.
+  HANDLE status_animator = nullptr;
+  HANDLE animator_gate = nullptr;
 };
 
 extern AppState g_app;
 
 // Deletes the brushes that exist, then closes the volume, then the file.
+// MainWndProc stops and awaits a running job first (StopJobsAndWait).
 void ReleaseAppResources();
 
 }  // namespace shardix

@@ -1,7 +1,6 @@
 // Handlers that MainWndProc hands commands and messages to. Each belongs to
 // the part of the program that does the work (analysis, fragmentation,
-// defragmentation, volume report, layout, help); until a part exists its
-// handler is a stub in pending_commands_win.cpp.
+// defragmentation, volume report, layout, help).
 #pragma once
 
 #include <windows.h>

@@ -36,13 +36,13 @@ void InitFragmentList(HWND window) {
   static const char* const kHeaders[] = {"Fragment #", "Clusters", "Fragment Location (LCN)"};
   HWND list = GetDlgItem(window, IDC_FRAGMENT_LIST);
   for (int column = 0; column < 3; ++column) {
-    LVCOLUMNA spec = {};
-    spec.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-    spec.fmt = LVCFMT_RIGHT;
-    spec.cx = 85;
-    spec.pszText = const_cast<char*>(kHeaders[column]);
-    spec.iSubItem = column;
-    SendMessageA(list, LVM_INSERTCOLUMNA, column, reinterpret_cast<LPARAM>(&spec));
+    LVCOLUMNA column_info = {};
+    column_info.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+    column_info.fmt = LVCFMT_RIGHT;
+    column_info.cx = 85;
+    column_info.pszText = const_cast<char*>(kHeaders[column]);
+    column_info.iSubItem = column;
+    SendMessageA(list, LVM_INSERTCOLUMNA, column, reinterpret_cast<LPARAM>(&column_info));
   }
   SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
   // The last column fills the rest of the list.

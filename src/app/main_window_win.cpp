@@ -4,9 +4,11 @@
 
 #include "app/app_state_win.h"
 #include "app/commands_win.h"
+#include "app/job_threads_win.h"
 #include "app/main_window_win.h"
 #include "app/text_util.h"
 #include "app/ui_services_win.h"
+#include "app/window_display_win.h"
 #include "resource.h"
 
 namespace shardix {
@@ -48,6 +50,9 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_CREATE:
       return 0;
     case WM_DESTROY:
+      // A running job stops after its move in flight before the handles
+      // that it uses are closed.
+      StopJobsAndWait(window);
       ReleaseAppResources();
       if (g_app.main_window == window) g_app.main_window = nullptr;
       PostQuitMessage(0);
@@ -68,6 +73,9 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_COMMAND:
       RunCommand(window, LOWORD(wparam));
       return 0;
+    case kRunOnWindowThreadMessage:
+      // Work that a worker thread hands to the window thread.
+      return RunWindowThreadCall(lparam);
     case WM_CTLCOLORSTATIC: {
       LRESULT brush = 0;
       if (ColorStatusLine(window, reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam), &brush)) {

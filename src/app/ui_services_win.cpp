@@ -39,6 +39,12 @@ void SetUiServices(UiServices* services) { g_ui = services != nullptr ? services
 
 void SystemErrorText(DWORD code, char* buffer, DWORD size) {
   if (size == 0) return;
+  // Calls such as those of GDI may fail without setting a code; the system's
+  // text for 0 would tell of success.
+  if (code == ERROR_SUCCESS) {
+    std::snprintf(buffer, size, "The call failed without giving an error code.");
+    return;
+  }
   const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                       nullptr, code, 0, buffer, size, nullptr);
   if (length == 0) std::snprintf(buffer, size, "Error %lu", static_cast<unsigned long>(code));

@@ -322,8 +322,8 @@ class LoggedFile : public VolumeFile {
 TEST_F(MainWindow, DestructionReleasesBrushesThenVolumeThenFile) {
   std::vector<std::string> log;
   g_release_log = &log;
-  g_app.volume = std::make_unique<LoggedVolume>();
-  g_app.file = std::make_unique<LoggedFile>();
+  g_app.session.volume = std::make_unique<LoggedVolume>();
+  g_app.session.file = std::make_unique<LoggedFile>();
   HBRUSH white = g_app.white_brush;
   ASSERT_NE(white, nullptr);
   ASSERT_EQ(GetObjectType(white), static_cast<DWORD>(OBJ_BRUSH));
@@ -332,8 +332,8 @@ TEST_F(MainWindow, DestructionReleasesBrushesThenVolumeThenFile) {
   g_release_log = nullptr;
 
   EXPECT_EQ(log, (std::vector<std::string>{"volume", "file"}));
-  EXPECT_EQ(g_app.volume, nullptr);
-  EXPECT_EQ(g_app.file, nullptr);
+  EXPECT_EQ(g_app.session.volume, nullptr);
+  EXPECT_EQ(g_app.session.file, nullptr);
   EXPECT_EQ(GetObjectType(white), 0u) << "brush deleted";
 }
 

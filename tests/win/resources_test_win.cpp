@@ -29,8 +29,8 @@ TEST(Resources, VersionBlockNamesTheMakerAndProduct) {
   std::vector<char> block(size);
   ASSERT_TRUE(GetFileVersionInfoA(path, 0, size, block.data()));
 
-  EXPECT_EQ(VersionString(block, "CompanyName"), "Quorvane");
-  EXPECT_EQ(VersionString(block, "ProductName"), "Shardix");
+  EXPECT_EQ(VersionString(block, "CompanyName"), "Quorvane (R) Software");
+  EXPECT_EQ(VersionString(block, "ProductName"), "Quorvane Shardix");
   EXPECT_EQ(VersionString(block, "ProductVersion"), SHARDIX_VERSION_TEXT);
   EXPECT_EQ(VersionString(block, "FileVersion"), SHARDIX_VERSION_TEXT);
 

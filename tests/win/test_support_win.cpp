@@ -22,6 +22,7 @@ void ScriptedUi::Reset() {
   save_answers.clear();
   open_dialogs_shown = 0;
   shell_opened.clear();
+  shell_result = 33;
   last_error_ = 0;
 }
 
@@ -52,7 +53,7 @@ bool ScriptedUi::ShowSaveFileDialog(OPENFILENAMEA* request) {
 
 HINSTANCE ScriptedUi::ShellOpen(HWND, const char* path) {
   shell_opened.emplace_back(path ? path : "");
-  return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(33));  // > 32: success
+  return reinterpret_cast<HINSTANCE>(shell_result);
 }
 
 ScriptedUi& TestUi() {

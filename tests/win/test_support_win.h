@@ -52,6 +52,8 @@ class ScriptedUi : public UiServices {
   std::deque<FileDialogScript> save_answers;
   int open_dialogs_shown = 0;
   std::vector<std::string> shell_opened;
+  // What ShellOpen answers: above 32 for success, else the shell's error.
+  INT_PTR shell_result = 33;
 
  private:
   bool Answer(std::deque<FileDialogScript>* answers, OPENFILENAMEA* request, const char* what);
