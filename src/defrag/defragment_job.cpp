@@ -2,6 +2,7 @@
 
 #include "analysis/extent_scan.h"
 #include "analysis/file_display.h"
+#include "analysis/job_display.h"
 #include "defrag/defragment_file.h"
 #include "display/display.h"
 
@@ -31,13 +32,7 @@ std::string DefragmentOutcomeText(int result, bool* is_error) {
 
 int RunDefragmentJob(JobContext& context, FileSession& session, const DefragmentJobParams& params) {
   Display& display = *context.display;
-  display.EnableSettings(false);
-  display.EnableCommand(Command::kAnalyzeFile, false);
-  display.EnableCommand(Command::kBrowse, false);
-  display.EnableCommand(Command::kFileName, false);
-  ClearClusterBar(display, ClusterBar::kAfter);
-  ShowPercentFragmented(display, TextField::kPercentAfter, kNoValue, kNoValue, kNoValue, kNoValue);
-  display.ClearFragmentList();
+  BeginJobDisplay(display);
 
   const int result = DefragmentFile(context, params.fragment_count, params.cluster_count);
   if (result == kJobStopped) return result;  // the program is closing
@@ -48,26 +43,7 @@ int RunDefragmentJob(JobContext& context, FileSession& session, const Defragment
   else
     display.SetStatusText(outcome);
 
-  // The file as it lies now. A failed scan has shown its box; the displays
-  // below are written from whatever it left.
-  ScanResults& results = session.results;
-  results = ScanResults{};
-  ScanFileExtents(context.file, context.volume, display, &results);
-  display.FitFragmentListColumns();
-  ShowFileInfo(display, session.analysed_path, results.file_size, results.fragment_count,
-               results.cluster_count);
-  ShowPercentFragmented(display, TextField::kPercentAfter, results.fragment_count,
-                        results.cluster_count, results.volume_cluster_count, results.lcn_span);
-  DrawFileBar(display, ClusterBar::kAfter, results.volume_cluster_count);
-  ShowMaxFragments(display, results.fragment_count, results.cluster_count);
-
-  display.EnableSettings(true);
-  // A file whose fragments could not be counted is not offered either.
-  if (results.fragment_count <= 1 || results.fragment_count == kNoValue)
-    display.EnableCommand(Command::kDefragment, false);
-  display.EnableCommand(Command::kAnalyzeFile, true);
-  display.EnableCommand(Command::kBrowse, true);
-  display.EnableCommand(Command::kFileName, true);
+  EndJobDisplay(context, session, display);
   return result;
 }
 

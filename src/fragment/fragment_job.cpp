@@ -7,6 +7,7 @@
 #include "analysis/analyze_file.h"
 #include "analysis/extent_scan.h"
 #include "analysis/file_display.h"
+#include "analysis/job_display.h"
 #include "display/display.h"
 #include "fragment/fragment_file.h"
 
@@ -61,12 +62,7 @@ std::string FragmentOutcomeText(int result) {
 
 int RunFragmentJob(JobContext& context, FileSession& session, const FragmentJobParams& params) {
   Display& display = *context.display;
-  display.EnableSettings(false);
-  for (Command command : {Command::kAnalyzeFile, Command::kBrowse, Command::kFileName})
-    display.EnableCommand(command, false);
-  ClearClusterBar(display, ClusterBar::kAfter);
-  ShowPercentFragmented(display, TextField::kPercentAfter, kNoValue, kNoValue, kNoValue, kNoValue);
-  display.ClearFragmentList();
+  BeginJobDisplay(display);
 
   const int result = FragmentFile(context, params.fragment_count, params.fragment_size,
                                   params.method, params.cluster_count);
@@ -76,23 +72,7 @@ int RunFragmentJob(JobContext& context, FileSession& session, const FragmentJobP
   else
     display.SetStatusError(FragmentOutcomeText(result));
 
-  // The file as it now lies. A failed scan has shown its own message box;
-  // the displays then show whatever it left.
-  ScanResults& after = session.results;
-  after = ScanResults{};
-  ScanFileExtents(context.file, context.volume, display, &after);
-  display.FitFragmentListColumns();
-  ShowFileInfo(display, session.analysed_path, after.file_size, after.fragment_count,
-               after.cluster_count);
-  ShowPercentFragmented(display, TextField::kPercentAfter, after.fragment_count,
-                        after.cluster_count, after.volume_cluster_count, after.lcn_span);
-  DrawFileBar(display, ClusterBar::kAfter, after.volume_cluster_count);
-  ShowMaxFragments(display, after.fragment_count, after.cluster_count);
-
-  display.EnableSettings(true);
-  if (after.fragment_count <= 1) display.EnableCommand(Command::kDefragment, false);
-  for (Command command : {Command::kAnalyzeFile, Command::kBrowse, Command::kFileName})
-    display.EnableCommand(command, true);
+  EndJobDisplay(context, session, display);
   return result;
 }
 
