@@ -4,7 +4,7 @@
 #include "analysis/analyze_file.h"
 #include "cli/arguments.h"
 #include "cli/commands.h"
-#include "cli/json_writer.h"
+#include "cli/job_output.h"
 #include "cli/terminal_display.h"
 #include "defrag/defragment_job.h"
 
@@ -13,21 +13,6 @@ namespace shardix::cli {
 namespace {
 
 constexpr char kUsage[] = "usage: shardix defragment PATH [--json]\n";
-
-// {"result": code or null, "status": ..., "before": ..., "after": ... or null}
-void PrintJson(const int* result, const std::string& status, const std::string& before,
-               const std::string* after) {
-  JsonWriter json;
-  json.BeginObject();
-  if (result) json.Key("result").SignedNumber(*result);
-  else json.Key("result").Null();
-  json.Key("status").String(status);
-  json.Key("before").Raw(before);
-  if (after) json.Key("after").Raw(*after);
-  else json.Key("after").Null();
-  json.EndObject();
-  std::printf("%s\n", json.text().c_str());
-}
 
 }  // namespace
 
@@ -51,10 +36,7 @@ int RunDefragment(const std::vector<std::string>& words) {
     analysis.SetStatusError("Only a file of 2 or more fragments can be defragmented");
   const std::string before = AnalysisJson(analysis, session, can_fragment);
   if (analysis.StatusIsError()) {
-    if (json) PrintJson(nullptr, analysis.status(), before, nullptr);
-    else PrintAnalysis(stdout, analysis, ClusterBar::kBefore, colour);
-    PrintPathHint(path, session);
-    return kExitFailure;
+    return PrintRefusedAnalysis(analysis, session, path, before, json, colour);
   }
   if (!json) {
     PrintAnalysis(stdout, analysis, ClusterBar::kBefore, colour);
@@ -69,14 +51,7 @@ int RunDefragment(const std::vector<std::string>& words) {
   const int result = RunDefragmentJob(context, session);
   job.FinishProgress();
 
-  if (json) {
-    const std::string after = AnalysisJson(job, session, job.CommandEnabled(Command::kFragment),
-                                           ClusterBar::kAfter);
-    PrintJson(&result, job.status(), before, &after);
-  } else {
-    std::fputc('\n', stdout);
-    PrintAnalysis(stdout, job, ClusterBar::kAfter, colour);
-  }
+  PrintJobResult(job, session, result, before, json, colour);
   return result == 0 ? kExitSuccess : kExitFailure;
 }
 

@@ -5,7 +5,7 @@
 #include "analysis/analyze_file.h"
 #include "cli/arguments.h"
 #include "cli/commands.h"
-#include "cli/json_writer.h"
+#include "cli/job_output.h"
 #include "cli/terminal_display.h"
 #include "fragment/fragment_file.h"
 #include "fragment/fragment_job.h"
@@ -42,21 +42,6 @@ bool MethodByName(const std::string& name, int32_t* method) {
   return false;
 }
 
-// {"result": code or null, "status": ..., "before": ..., "after": ... or null}
-void PrintJson(const int* result, const std::string& status, const std::string& before,
-               const std::string* after) {
-  JsonWriter json;
-  json.BeginObject();
-  if (result) json.Key("result").SignedNumber(*result);
-  else json.Key("result").Null();
-  json.Key("status").String(status);
-  json.Key("before").Raw(before);
-  if (after) json.Key("after").Raw(*after);
-  else json.Key("after").Null();
-  json.EndObject();
-  std::printf("%s\n", json.text().c_str());
-}
-
 }  // namespace
 
 int RunFragment(const std::vector<std::string>& words) {
@@ -90,10 +75,7 @@ int RunFragment(const std::vector<std::string>& words) {
   const bool can_fragment = AnalyzeFile(session, path, analysis);
   const std::string before = AnalysisJson(analysis, session, can_fragment);
   if (!can_fragment) {
-    if (json) PrintJson(nullptr, analysis.status(), before, nullptr);
-    else PrintAnalysis(stdout, analysis, ClusterBar::kBefore, colour);
-    PrintPathHint(path, session);
-    return kExitFailure;
+    return PrintRefusedAnalysis(analysis, session, path, before, json, colour);
   }
   if (!json) {
     PrintAnalysis(stdout, analysis, ClusterBar::kBefore, colour);
@@ -105,21 +87,14 @@ int RunFragment(const std::vector<std::string>& words) {
   FragmentJobParams params;
   if (!PrepareFragmentJob(job, *count_text, analysis.Text(TextField::kMaxValue), method,
                           static_cast<int>(slider), &params)) {
-    if (json) PrintJson(nullptr, job.status(), before, nullptr);
+    if (json) PrintJobJson(nullptr, job.status(), before, nullptr);
     return kExitFailure;
   }
   JobContext context{session.volume.get(), session.file.get(), &job, &ProcessRandom(), nullptr};
   const int result = RunFragmentJob(context, session, params);
   job.FinishProgress();
 
-  if (json) {
-    const std::string after = AnalysisJson(job, session, job.CommandEnabled(Command::kFragment),
-                                           ClusterBar::kAfter);
-    PrintJson(&result, job.status(), before, &after);
-  } else {
-    std::fputc('\n', stdout);
-    PrintAnalysis(stdout, job, ClusterBar::kAfter, colour);
-  }
+  PrintJobResult(job, session, result, before, json, colour);
   return result == kFragmentSucceeded ? kExitSuccess : kExitFailure;
 }
 

@@ -1,0 +1,45 @@
+#include "cli/job_output.h"
+
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "cli/json_writer.h"
+
+namespace shardix::cli {
+
+void PrintJobJson(const int* result, const std::string& status, const std::string& before,
+                  const std::string* after) {
+  JsonWriter json;
+  json.BeginObject();
+  if (result) json.Key("result").SignedNumber(*result);
+  else json.Key("result").Null();
+  json.Key("status").String(status);
+  json.Key("before").Raw(before);
+  if (after) json.Key("after").Raw(*after);
+  else json.Key("after").Null();
+  json.EndObject();
+  std::printf("%s\n", json.text().c_str());
+}
+
+int PrintRefusedAnalysis(const TerminalDisplay& analysis, const FileSession& session,
+                         const std::string& path, const std::string& before, bool json,
+                         bool colour) {
+  if (json) PrintJobJson(nullptr, analysis.status(), before, nullptr);
+  else PrintAnalysis(stdout, analysis, ClusterBar::kBefore, colour);
+  PrintPathHint(path, session);
+  return kExitFailure;
+}
+
+void PrintJobResult(const TerminalDisplay& job, const FileSession& session, int result,
+                    const std::string& before, bool json, bool colour) {
+  if (json) {
+    const std::string after = AnalysisJson(job, session, job.CommandEnabled(Command::kFragment),
+                                           ClusterBar::kAfter);
+    PrintJobJson(&result, job.status(), before, &after);
+  } else {
+    std::fputc('\n', stdout);
+    PrintAnalysis(stdout, job, ClusterBar::kAfter, colour);
+  }
+}
+
+}  // namespace shardix::cli
