@@ -17,11 +17,15 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # Graphics driver of the prefix: "null" for tests, "x11" for screenshots.
 : "${SHARDIX_WINE_GRAPHICS:=null}"
+# Whether a window manager places the windows: "N" on Xvfb, which runs none;
+# "Y" for a prefix used on a desktop (scripts/window-demo.sh).
+: "${SHARDIX_WINE_MANAGED:=N}"
 
 # Creates the prefix when it is missing or was made with other settings,
 # then copies the fonts that Debian's Wine does not load from its own folder.
 shardix_wine_prefix() {
   local stamp="$WINEPREFIX/.shardix-prefix-$SHARDIX_WINE_GRAPHICS"
+  [ "$SHARDIX_WINE_MANAGED" = N ] || stamp="$stamp-managed"
   if [ -f "$stamp" ]; then
     return 0
   fi
@@ -36,7 +40,7 @@ shardix_wine_prefix() {
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]\n"Graphics"="%s"\n\n' "$SHARDIX_WINE_GRAPHICS"
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n"ShowCrashDialog"=dword:00000000\n\n'
     # Without a window manager every hidden window would wait for one.
-    printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n"Decorated"="Y"\n\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="%s"\n"Decorated"="Y"\n\n' "$SHARDIX_WINE_MANAGED"
   } >"$reg"
   wine reg import "$(winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1 \
     || { echo "wine reg import $reg failed" >&2; return 1; }
