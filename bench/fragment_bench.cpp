@@ -58,9 +58,9 @@ class TimedVolume : public Volume {
     ++reads;
     return code;
   }
-  uint32_t MoveFile(VolumeFile& file, int64_t vcn, int64_t lcn, uint32_t count) override {
+  uint32_t MoveClusters(VolumeFile& file, int64_t vcn, int64_t lcn, uint32_t count) override {
     auto start = Clock::now();
-    uint32_t code = inner_->MoveFile(file, vcn, lcn, count);
+    uint32_t code = inner_->MoveClusters(file, vcn, lcn, count);
     moving += Seconds(Clock::now() - start);
     return code;
   }

@@ -128,11 +128,11 @@ void SplitIntoSingleClusters(shardix::Volume& volume, shardix::VolumeFile& file,
   std::vector<uint8_t> bitmap = Bitmap(volume, volume_clusters);
   for (int64_t vcn = 0; vcn < clusters; ++vcn) {
     int64_t target = FindFree(bitmap, cursor, 1);
-    uint32_t code = target < 0 ? shardix::kErrorAccessDenied : volume.MoveFile(file, vcn, target, 1);
+    uint32_t code = target < 0 ? shardix::kErrorAccessDenied : volume.MoveClusters(file, vcn, target, 1);
     if (code == shardix::kErrorAccessDenied) {  // the MFT took it meanwhile
       bitmap = Bitmap(volume, volume_clusters);
       target = FindFree(bitmap, cursor, 1);
-      code = volume.MoveFile(file, vcn, target, 1);
+      code = volume.MoveClusters(file, vcn, target, 1);
     }
     Check(code, "splitting");
     bitmap[target / 8] |= 1 << (target % 8);
@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
       std::unique_ptr<shardix::Volume> volume;
       Check(shardix::OpenImageFile(image, "/big.bin", &file), "open");
       Check(shardix::OpenImageVolume(image, &volume), "open volume");
-      double moved = Seconds([&] { Check(volume->MoveFile(*file, 0, to, clusters), "200 MiB move"); });
+      double moved = Seconds([&] { Check(volume->MoveClusters(*file, 0, to, clusters), "200 MiB move"); });
       // Closing the last handle unmounts, which syncs the image.
       double closed = Seconds([&] {
         file.reset();
@@ -244,8 +244,8 @@ int main(int argc, char** argv) {
       const int64_t b = FindFree(bitmap, a + 3, 3) + 1;
       return Seconds([&] {
                for (int i = 0; i < 250; ++i) {
-                 Check(volume->MoveFile(file, vcn, a, 1), "small move");
-                 Check(volume->MoveFile(file, vcn, b, 1), "small move");
+                 Check(volume->MoveClusters(file, vcn, a, 1), "small move");
+                 Check(volume->MoveClusters(file, vcn, b, 1), "small move");
                }
              }) /
              500;

@@ -79,7 +79,7 @@ class ServedBitmap : public Volume {
     if (got) *got = 16 + copied;
     return copied < kClusters / 8 ? kErrorMoreData : kErrorSuccess;
   }
-  uint32_t MoveFile(VolumeFile&, int64_t, int64_t, uint32_t) override { return kErrorNotSupported; }
+  uint32_t MoveClusters(VolumeFile&, int64_t, int64_t, uint32_t) override { return kErrorNotSupported; }
   uint32_t GetGeometry(VolumeGeometry* geometry) override {
     geometry->sectors_per_cluster = 8;
     geometry->bytes_per_sector = 512;

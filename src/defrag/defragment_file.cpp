@@ -95,7 +95,7 @@ int DefragmentFile(JobContext& context, int64_t fragment_count, uint64_t cluster
             std::min<uint64_t>(piece - piece_moved, limits.max_clusters_per_request));
         display.MoveBegins();
         const uint32_t code =
-            context.volume->MoveFile(*context.file, static_cast<int64_t>(next_vcn),
+            context.volume->MoveClusters(*context.file, static_cast<int64_t>(next_vcn),
                                      static_cast<int64_t>(run.lcn + piece_moved), request);
         display.MoveEnds();
         if (code == kErrorSuccess) {

@@ -38,7 +38,7 @@ uint32_t MoveFragment(JobContext& context, int64_t vcn, int64_t lcn, int64_t len
   while (length > 0) {
     const auto piece = static_cast<uint32_t>(std::min<uint64_t>(length, kMaxClustersPerMove));
     context.display->MoveBegins();
-    const uint32_t code = context.volume->MoveFile(*context.file, vcn, lcn, piece);
+    const uint32_t code = context.volume->MoveClusters(*context.file, vcn, lcn, piece);
     context.display->MoveEnds();
     if (code != kErrorSuccess) return code;
     vcn += piece;

@@ -77,7 +77,7 @@ class Volume {
   // `starting_vcn` to `target_lcn`. 0 when moved; ERROR_ACCESS_DENIED or
   // ERROR_INVALID_PARAMETER when the target or the range cannot be used now
   // (the file is then unchanged); other codes for real failures.
-  virtual uint32_t MoveFile(VolumeFile& file, int64_t starting_vcn, int64_t target_lcn,
+  virtual uint32_t MoveClusters(VolumeFile& file, int64_t starting_vcn, int64_t target_lcn,
                             uint32_t cluster_count) = 0;
 
   // Cluster geometry and free space, as GetDiskFreeSpace reports them.

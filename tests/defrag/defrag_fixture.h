@@ -25,12 +25,12 @@ class ScriptedVolume : public Volume {
   uint32_t GetVolumeBitmap(int64_t lcn, void* out, std::size_t size, std::size_t* got) override {
     return inner_->GetVolumeBitmap(lcn, out, size, got);
   }
-  uint32_t MoveFile(VolumeFile& file, int64_t vcn, int64_t lcn, uint32_t count) override {
+  uint32_t MoveClusters(VolumeFile& file, int64_t vcn, int64_t lcn, uint32_t count) override {
     moves.push_back({vcn, lcn, count});
     if (before_move)
       if (std::optional<uint32_t> answer = before_move(static_cast<int>(moves.size())))
         return *answer;
-    return inner_->MoveFile(file, vcn, lcn, count);
+    return inner_->MoveClusters(file, vcn, lcn, count);
   }
   uint32_t GetGeometry(VolumeGeometry* geometry) override { return inner_->GetGeometry(geometry); }
   std::string DisplayName() const override { return inner_->DisplayName(); }

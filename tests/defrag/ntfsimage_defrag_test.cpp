@@ -52,7 +52,7 @@ TEST(NtfsImageDefragment, TwoThousandPiecesBecomeOneFragment) {
       const int64_t target = FindFree(ReadBitmapThrough(*session.volume, facts.cluster_count),
                                       facts.cluster_count, cursor, length);
       ASSERT_GE(target, 0);
-      ASSERT_EQ(session.volume->MoveFile(*session.file, vcn, target, static_cast<uint32_t>(length)),
+      ASSERT_EQ(session.volume->MoveClusters(*session.file, vcn, target, static_cast<uint32_t>(length)),
                 kErrorSuccess);
       vcn += length;
       cursor = target + length + 1;

@@ -58,8 +58,8 @@ class RecordingVolume : public Volume {
     ++bitmap_reads;
     return inner_->GetVolumeBitmap(starting_lcn, out, out_size, bytes_returned);
   }
-  uint32_t MoveFile(VolumeFile& file, int64_t vcn, int64_t lcn, uint32_t count) override {
-    uint32_t result = inner_->MoveFile(file, vcn, lcn, count);
+  uint32_t MoveClusters(VolumeFile& file, int64_t vcn, int64_t lcn, uint32_t count) override {
+    uint32_t result = inner_->MoveClusters(file, vcn, lcn, count);
     moves.push_back({vcn, lcn, count, result});
     return result;
   }
@@ -98,7 +98,7 @@ class SyntheticVolume : public Volume {
     if (bytes_returned) *bytes_returned = out_size;
     return room < needed ? kErrorMoreData : kErrorSuccess;
   }
-  uint32_t MoveFile(VolumeFile&, int64_t vcn, int64_t lcn, uint32_t count) override {
+  uint32_t MoveClusters(VolumeFile&, int64_t vcn, int64_t lcn, uint32_t count) override {
     moves.push_back({vcn, lcn, count, kErrorSuccess});
     return kErrorSuccess;
   }

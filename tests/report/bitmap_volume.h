@@ -72,7 +72,7 @@ class BitmapVolume : public Volume {
     return copied < needed ? kErrorMoreData : kErrorSuccess;
   }
 
-  uint32_t MoveFile(VolumeFile&, int64_t starting_vcn, int64_t target_lcn,
+  uint32_t MoveClusters(VolumeFile&, int64_t starting_vcn, int64_t target_lcn,
                     uint32_t cluster_count) override {
     moves.push_back({starting_vcn, target_lcn, cluster_count});
     return kErrorSuccess;

@@ -131,7 +131,7 @@ TEST_P(VolumeConformance, MoveKeepsDataAndUpdatesExtentsAndBitmap) {
     ASSERT_TRUE(volume && file);
     auto target = FreeRunNearEnd(ReadWholeBitmap(*volume), length);
     ASSERT_TRUE(target.has_value());
-    ASSERT_EQ(volume->MoveFile(*file, second.vcn, *target, static_cast<uint32_t>(length)),
+    ASSERT_EQ(volume->MoveClusters(*file, second.vcn, *target, static_cast<uint32_t>(length)),
               kErrorSuccess);
     listed = ListExtents(*file);
     ASSERT_EQ(listed.size(), extents.size());
@@ -169,19 +169,19 @@ TEST_P(VolumeConformance, RefusedMovesChangeNothing) {
     int64_t allocated = extents.back().next_vcn;
 
     // The target is taken: by the file's own next extent, and by another file.
-    EXPECT_EQ(volume->MoveFile(*file, 0, extents[1].lcn, 1), kErrorAccessDenied);
-    EXPECT_EQ(volume->MoveFile(*file, 0, other[0].lcn, 1), kErrorAccessDenied);
+    EXPECT_EQ(volume->MoveClusters(*file, 0, extents[1].lcn, 1), kErrorAccessDenied);
+    EXPECT_EQ(volume->MoveClusters(*file, 0, other[0].lcn, 1), kErrorAccessDenied);
     // Files the file system will not move.
-    EXPECT_EQ(volume->MoveFile(*system, 0, *free_run, 1), kErrorAccessDenied);
+    EXPECT_EQ(volume->MoveClusters(*system, 0, *free_run, 1), kErrorAccessDenied);
     // Requests that make no sense.
-    EXPECT_EQ(volume->MoveFile(*file, 0, *free_run, 0), kErrorInvalidParameter);
-    EXPECT_EQ(volume->MoveFile(*file, 0, clusters - 1, 2), kErrorInvalidParameter);
-    EXPECT_EQ(volume->MoveFile(*file, 0, -4, 1), kErrorInvalidParameter);
-    EXPECT_EQ(volume->MoveFile(*file, allocated - 1, *free_run, 2), kErrorInvalidParameter);
-    EXPECT_EQ(volume->MoveFile(*file, allocated, *free_run, 1), kErrorInvalidParameter);
+    EXPECT_EQ(volume->MoveClusters(*file, 0, *free_run, 0), kErrorInvalidParameter);
+    EXPECT_EQ(volume->MoveClusters(*file, 0, clusters - 1, 2), kErrorInvalidParameter);
+    EXPECT_EQ(volume->MoveClusters(*file, 0, -4, 1), kErrorInvalidParameter);
+    EXPECT_EQ(volume->MoveClusters(*file, allocated - 1, *free_run, 2), kErrorInvalidParameter);
+    EXPECT_EQ(volume->MoveClusters(*file, allocated, *free_run, 1), kErrorInvalidParameter);
     for (const ExpectedExtent& extent : sparse) {
       if (extent.lcn == -1) {
-        EXPECT_EQ(volume->MoveFile(*sparse_file, extent.vcn, *free_run, 1), kErrorInvalidParameter);
+        EXPECT_EQ(volume->MoveClusters(*sparse_file, extent.vcn, *free_run, 1), kErrorInvalidParameter);
       }
     }
     EXPECT_EQ(ListExtents(*file), extents);

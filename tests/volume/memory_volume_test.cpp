@@ -32,22 +32,22 @@ std::shared_ptr<MemoryVolume> SmallVolume(uint64_t checkpoint_every = 0) {
 TEST(MemoryVolume, FreedClustersWaitForCheckpoint) {
   auto memory = SmallVolume();
   Opened a = Open(memory, "a");
-  ASSERT_EQ(a.volume->MoveFile(*a.file, 0, 500, 10), kErrorSuccess);
+  ASSERT_EQ(a.volume->MoveClusters(*a.file, 0, 500, 10), kErrorSuccess);
   EXPECT_FALSE(memory->IsUsed(100));  // the bitmap shows them free at once...
-  EXPECT_EQ(a.volume->MoveFile(*a.file, 0, 100, 10), kErrorAccessDenied);  // ...but not usable
-  EXPECT_EQ(a.volume->MoveFile(*a.file, 0, 105, 2), kErrorAccessDenied);
+  EXPECT_EQ(a.volume->MoveClusters(*a.file, 0, 100, 10), kErrorAccessDenied);  // ...but not usable
+  EXPECT_EQ(a.volume->MoveClusters(*a.file, 0, 105, 2), kErrorAccessDenied);
   memory->Checkpoint();
-  EXPECT_EQ(a.volume->MoveFile(*a.file, 0, 100, 10), kErrorSuccess);
+  EXPECT_EQ(a.volume->MoveClusters(*a.file, 0, 100, 10), kErrorSuccess);
   EXPECT_EQ(memory->RunsOf("a"), (std::vector<MemoryRun>{{0, 10, 100}}));
 }
 
 TEST(MemoryVolume, AutomaticCheckpointAfterConfiguredMoves) {
   auto memory = SmallVolume(2);
   Opened a = Open(memory, "a");
-  ASSERT_EQ(a.volume->MoveFile(*a.file, 0, 500, 10), kErrorSuccess);
-  EXPECT_EQ(a.volume->MoveFile(*a.file, 0, 100, 5), kErrorAccessDenied);
-  ASSERT_EQ(a.volume->MoveFile(*a.file, 0, 600, 5), kErrorSuccess);  // second move: checkpoint
-  EXPECT_EQ(a.volume->MoveFile(*a.file, 0, 100, 5), kErrorSuccess);
+  ASSERT_EQ(a.volume->MoveClusters(*a.file, 0, 500, 10), kErrorSuccess);
+  EXPECT_EQ(a.volume->MoveClusters(*a.file, 0, 100, 5), kErrorAccessDenied);
+  ASSERT_EQ(a.volume->MoveClusters(*a.file, 0, 600, 5), kErrorSuccess);  // second move: checkpoint
+  EXPECT_EQ(a.volume->MoveClusters(*a.file, 0, 100, 5), kErrorSuccess);
 }
 
 TEST(MemoryVolume, MovedPiecesJoinNeighboursButUntouchedRunsStaySplit) {
@@ -57,10 +57,10 @@ TEST(MemoryVolume, MovedPiecesJoinNeighboursButUntouchedRunsStaySplit) {
   // Two extents reported separately although adjacent on the volume.
   ASSERT_EQ(memory->AddFile("b", 0, {{0, 4, 10}, {4, 4, 14}, {8, 4, 300}}), kErrorSuccess);
   Opened b = Open(memory, "b");
-  ASSERT_EQ(b.volume->MoveFile(*b.file, 8, 18, 4), kErrorSuccess);
+  ASSERT_EQ(b.volume->MoveClusters(*b.file, 8, 18, 4), kErrorSuccess);
   EXPECT_EQ(memory->RunsOf("b"), (std::vector<MemoryRun>{{0, 4, 10}, {4, 8, 14}}));
   // Splitting the middle of a run leaves three pieces.
-  ASSERT_EQ(b.volume->MoveFile(*b.file, 5, 700, 2), kErrorSuccess);
+  ASSERT_EQ(b.volume->MoveClusters(*b.file, 5, 700, 2), kErrorSuccess);
   EXPECT_EQ(memory->RunsOf("b"),
             (std::vector<MemoryRun>{{0, 4, 10}, {4, 1, 14}, {5, 2, 700}, {7, 5, 17}}));
 }
@@ -70,7 +70,7 @@ TEST(MemoryVolume, MoveKeepsEveryClustersContent) {
   std::vector<uint64_t> before;
   for (int vcn = 0; vcn < 10; ++vcn) before.push_back(memory->FileClusterContent("a", vcn));
   Opened a = Open(memory, "a");
-  ASSERT_EQ(a.volume->MoveFile(*a.file, 3, 800, 4), kErrorSuccess);
+  ASSERT_EQ(a.volume->MoveClusters(*a.file, 3, 800, 4), kErrorSuccess);
   for (int vcn = 0; vcn < 10; ++vcn) {
     EXPECT_EQ(memory->FileClusterContent("a", vcn), before[vcn]) << vcn;
     EXPECT_NE(before[vcn], 0u);
@@ -82,11 +82,11 @@ TEST(MemoryVolume, InjectedFailuresHitTheChosenCallAndChangeNothing) {
   auto memory = SmallVolume();
   Opened a = Open(memory, "a");
   memory->InjectFailure(MemoryOperation::kMoveFile, kErrorIoDevice, /*skip=*/1, /*times=*/1);
-  EXPECT_EQ(a.volume->MoveFile(*a.file, 0, 500, 2), kErrorSuccess);
-  EXPECT_EQ(a.volume->MoveFile(*a.file, 2, 600, 2), kErrorIoDevice);
+  EXPECT_EQ(a.volume->MoveClusters(*a.file, 0, 500, 2), kErrorSuccess);
+  EXPECT_EQ(a.volume->MoveClusters(*a.file, 2, 600, 2), kErrorIoDevice);
   EXPECT_EQ(memory->RunsOf("a"), (std::vector<MemoryRun>{{0, 2, 500}, {2, 8, 102}}));
   EXPECT_FALSE(memory->IsUsed(600));
-  EXPECT_EQ(a.volume->MoveFile(*a.file, 2, 600, 2), kErrorSuccess);
+  EXPECT_EQ(a.volume->MoveClusters(*a.file, 2, 600, 2), kErrorSuccess);
   EXPECT_EQ(memory->CallCount(MemoryOperation::kMoveFile), 3u);
 
   memory->InjectFailure(MemoryOperation::kGetVolumeBitmap, kErrorNotReady, 0, ~uint64_t{0});
@@ -113,10 +113,10 @@ TEST(MemoryVolume, LayoutErrorsAndForeignHandlesAreRefused) {
   auto other = SmallVolume();
   Opened mine = Open(memory, "a");
   Opened theirs = Open(other, "a");
-  EXPECT_EQ(mine.volume->MoveFile(*theirs.file, 0, 500, 1), kErrorInvalidParameter);
+  EXPECT_EQ(mine.volume->MoveClusters(*theirs.file, 0, 500, 1), kErrorInvalidParameter);
   std::unique_ptr<VolumeFile> dir;
   ASSERT_EQ(memory->OpenFile("dir", &dir), kErrorSuccess);
-  EXPECT_EQ(mine.volume->MoveFile(*dir, 0, 500, 1), kErrorAccessDenied);
+  EXPECT_EQ(mine.volume->MoveClusters(*dir, 0, 500, 1), kErrorAccessDenied);
 }
 
 TEST(MemoryVolume, FirstFitFillsTheGapsInOrder) {

@@ -85,7 +85,7 @@ void Scatter(Volume& volume, VolumeFile& file, int64_t clusters,
     for (int attempt = 0; attempt < 8 && code == kErrorAccessDenied; ++attempt) {
       const int64_t target = find(ReadBitmapThrough(volume, volume_clusters), cursor, length);
       ASSERT_GE(target, 0) << "no free run for piece " << i;
-      code = volume.MoveFile(file, vcn, target, static_cast<uint32_t>(length));
+      code = volume.MoveClusters(file, vcn, target, static_cast<uint32_t>(length));
       noise = noise * 1103515245u + 12345u;
       cursor = target + length + 1 + static_cast<int64_t>((noise >> 16) % max_gap);
     }
@@ -131,7 +131,7 @@ TEST_F(NtfsImageTest, FileSplitIntoThousandsOfPiecesAndGatheredBackStaysIntact) 
       const int64_t target = FindFree(ReadBitmapThrough(*volume, facts_.cluster_count), 1, clusters);
       ASSERT_GE(target, 0);
       for (const ExpectedExtent& extent : listed)
-        ASSERT_EQ(volume->MoveFile(*file, extent.vcn, target + extent.vcn,
+        ASSERT_EQ(volume->MoveClusters(*file, extent.vcn, target + extent.vcn,
                                    static_cast<uint32_t>(extent.next_vcn - extent.vcn)),
                   kErrorSuccess);
       listed = ListExtentsOneByOne(*file);
@@ -170,18 +170,18 @@ TEST_F(NtfsImageTest, RefusedMovesLeaveTheImageByteForByte) {
                                       static_cast<int64_t>(facts_.cluster_count) / 2, 8);
     ASSERT_GE(free_lcn, 0);
     // Overlapping itself, and onto another file.
-    EXPECT_EQ(volume->MoveFile(*file, 0, a[0].lcn + 4, 8), kErrorAccessDenied);
-    EXPECT_EQ(volume->MoveFile(*file, 0, b[0].lcn + 15, 2), kErrorAccessDenied);
+    EXPECT_EQ(volume->MoveClusters(*file, 0, a[0].lcn + 4, 8), kErrorAccessDenied);
+    EXPECT_EQ(volume->MoveClusters(*file, 0, b[0].lcn + 15, 2), kErrorAccessDenied);
     // Partly free target: the last cluster is taken.
-    EXPECT_EQ(volume->MoveFile(*file, 0, b[0].lcn - 4, 5),
+    EXPECT_EQ(volume->MoveClusters(*file, 0, b[0].lcn - 4, 5),
               b[0].lcn >= 4 ? kErrorAccessDenied : kErrorInvalidParameter);
-    EXPECT_EQ(volume->MoveFile(*mft, 0, free_lcn, 1), kErrorAccessDenied);
-    EXPECT_EQ(volume->MoveFile(*directory, 0, free_lcn, 1), kErrorAccessDenied);
-    EXPECT_EQ(volume->MoveFile(*file, 60, free_lcn, 5), kErrorInvalidParameter);
-    EXPECT_EQ(volume->MoveFile(*file, 0, static_cast<int64_t>(facts_.cluster_count) - 1, 2),
+    EXPECT_EQ(volume->MoveClusters(*mft, 0, free_lcn, 1), kErrorAccessDenied);
+    EXPECT_EQ(volume->MoveClusters(*directory, 0, free_lcn, 1), kErrorAccessDenied);
+    EXPECT_EQ(volume->MoveClusters(*file, 60, free_lcn, 5), kErrorInvalidParameter);
+    EXPECT_EQ(volume->MoveClusters(*file, 0, static_cast<int64_t>(facts_.cluster_count) - 1, 2),
               kErrorInvalidParameter);
-    EXPECT_EQ(volume->MoveFile(*file, -1, free_lcn, 1), kErrorInvalidParameter);
-    EXPECT_EQ(volume->MoveFile(*file, 0, free_lcn, 0), kErrorInvalidParameter);
+    EXPECT_EQ(volume->MoveClusters(*file, -1, free_lcn, 1), kErrorInvalidParameter);
+    EXPECT_EQ(volume->MoveClusters(*file, 0, free_lcn, 0), kErrorInvalidParameter);
   }
   EXPECT_TRUE(ReadHostFile(image_) == before) << "a refused move changed the image";
 }
@@ -260,7 +260,7 @@ void NtfsImageTest::SplitUntilFull(uint64_t image_bytes, int64_t file_clusters, 
       for (const ExpectedExtent& extent : extents_before_failure)
         if (extent.next_vcn - extent.vcn > longest->next_vcn - longest->vcn) longest = &extent;
       ASSERT_GE(longest->next_vcn - longest->vcn, 3) << "ran out of runs to split";
-      failure = volume->MoveFile(*file, (longest->vcn + longest->next_vcn) / 2, target, 1);
+      failure = volume->MoveClusters(*file, (longest->vcn + longest->next_vcn) / 2, target, 1);
       ASSERT_NE(failure, kErrorAccessDenied);
       ASSERT_NE(failure, kErrorInvalidParameter);
     }
@@ -299,8 +299,8 @@ TEST_F(NtfsImageTest, FileAndVolumeShareOneMountAndRefuseForeignFiles) {
     EXPECT_EQ(volume->DisplayName(), "volume.img");
     target = FindFree(ReadBitmapThrough(*volume, facts_.cluster_count),
                       static_cast<int64_t>(facts_.cluster_count) / 2, 8);
-    EXPECT_EQ(other_volume->MoveFile(*file, 0, target, 8), kErrorInvalidParameter);
-    ASSERT_EQ(volume->MoveFile(*file, 0, target, 8), kErrorSuccess);
+    EXPECT_EQ(other_volume->MoveClusters(*file, 0, target, 8), kErrorInvalidParameter);
+    ASSERT_EQ(volume->MoveClusters(*file, 0, target, 8), kErrorSuccess);
     // The second handle on the same record sees the move at once.
     EXPECT_EQ(ListExtentsOneByOne(*same_file), (std::vector<ExpectedExtent>{{0, 8, target}}));
   }

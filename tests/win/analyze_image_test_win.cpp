@@ -32,7 +32,7 @@ TEST_F(AnalyzeImageWindow, ListsTheRunsNtfsinfoReads) {
     std::unique_ptr<VolumeFile> file;
     ASSERT_EQ(OpenVolumeByPath(path, &volume), kErrorSuccess);
     ASSERT_EQ(OpenFileByPath(path, &file), kErrorSuccess);
-    ASSERT_EQ(volume->MoveFile(*file, 24, 7000, 16), kErrorSuccess);
+    ASSERT_EQ(volume->MoveClusters(*file, 24, 7000, 16), kErrorSuccess);
   }
 
   Analyze(window_, path);

@@ -50,11 +50,11 @@ class GatedVolume : public Volume {
   uint32_t GetVolumeBitmap(int64_t lcn, void* out, std::size_t size, std::size_t* returned) override {
     return inner_->GetVolumeBitmap(lcn, out, size, returned);
   }
-  uint32_t MoveFile(VolumeFile& file, int64_t vcn, int64_t lcn, uint32_t count) override {
+  uint32_t MoveClusters(VolumeFile& file, int64_t vcn, int64_t lcn, uint32_t count) override {
     gate_->Record("move");
     ++gate_->moves_begun_;
     WaitForSingleObject(gate_->open_event(), 20000);
-    const uint32_t code = inner_->MoveFile(static_cast<GatedFile&>(file).inner(), vcn, lcn, count);
+    const uint32_t code = inner_->MoveClusters(static_cast<GatedFile&>(file).inner(), vcn, lcn, count);
     gate_->Record("moved");
     return code;
   }

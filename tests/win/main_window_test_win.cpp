@@ -307,7 +307,7 @@ class LoggedVolume : public Volume {
  public:
   ~LoggedVolume() override { LogRelease("volume"); }
   uint32_t GetVolumeBitmap(int64_t, void*, std::size_t, std::size_t*) override { return 1; }
-  uint32_t MoveFile(VolumeFile&, int64_t, int64_t, uint32_t) override { return 1; }
+  uint32_t MoveClusters(VolumeFile&, int64_t, int64_t, uint32_t) override { return 1; }
   uint32_t GetGeometry(VolumeGeometry*) override { return 1; }
   std::string DisplayName() const override { return "T:"; }
 };

@@ -80,7 +80,7 @@ uint32_t MemoryVolume::GetVolumeBitmap(int64_t starting_lcn, void* out, std::siz
   return copied < needed ? kErrorMoreData : kErrorSuccess;
 }
 
-uint32_t MemoryVolume::MoveFile(uint64_t file_id, int64_t starting_vcn, int64_t target_lcn,
+uint32_t MemoryVolume::MoveClusters(uint64_t file_id, int64_t starting_vcn, int64_t target_lcn,
                                 uint32_t cluster_count) {
   std::lock_guard<std::mutex> hold(mutex_);
   uint32_t code;

@@ -47,11 +47,11 @@ class MemoryVolumeHandle final : public Volume {
                            std::size_t* bytes_returned) override {
     return volume_->GetVolumeBitmap(starting_lcn, out, out_size, bytes_returned);
   }
-  uint32_t MoveFile(VolumeFile& file, int64_t starting_vcn, int64_t target_lcn,
+  uint32_t MoveClusters(VolumeFile& file, int64_t starting_vcn, int64_t target_lcn,
                     uint32_t cluster_count) override {
     auto* memory_file = dynamic_cast<MemoryFileHandle*>(&file);
     if (!memory_file || memory_file->volume() != volume_.get()) return kErrorInvalidParameter;
-    return volume_->MoveFile(memory_file->file_id(), starting_vcn, target_lcn, cluster_count);
+    return volume_->MoveClusters(memory_file->file_id(), starting_vcn, target_lcn, cluster_count);
   }
   uint32_t GetGeometry(VolumeGeometry* geometry) override {
     return volume_->GetGeometry(geometry);

@@ -125,7 +125,7 @@ class MemoryVolume : public std::enable_shared_from_this<MemoryVolume> {
                                 std::size_t out_size, std::size_t* bytes_returned);
   uint32_t GetVolumeBitmap(int64_t starting_lcn, void* out, std::size_t out_size,
                            std::size_t* bytes_returned);
-  uint32_t MoveFile(uint64_t file_id, int64_t starting_vcn, int64_t target_lcn,
+  uint32_t MoveClusters(uint64_t file_id, int64_t starting_vcn, int64_t target_lcn,
                     uint32_t cluster_count);
   uint32_t GetGeometry(VolumeGeometry* geometry);
 

@@ -107,7 +107,7 @@ uint32_t RestoreRunlist(ntfs_volume* vol, OpenedInode& inode, runlist_element* o
 
 }  // namespace
 
-uint32_t MoveClusters(ImageMount& mount, OpenedInode& inode, int64_t starting_vcn,
+uint32_t MoveImageClusters(ImageMount& mount, OpenedInode& inode, int64_t starting_vcn,
                       int64_t target_lcn, uint32_t cluster_count) {
   ntfs_volume* vol = mount.volume();
   const s64 count = cluster_count;

@@ -12,7 +12,7 @@ namespace shardix::ntfsimage {
 // ERROR_INVALID_PARAMETER or ERROR_ACCESS_DENIED when refused (nothing
 // changed); other codes for failures, after which the bitmap and the runlist
 // are as they were whenever the old runlist could be written back.
-uint32_t MoveClusters(ImageMount& mount, OpenedInode& inode, int64_t starting_vcn,
+uint32_t MoveImageClusters(ImageMount& mount, OpenedInode& inode, int64_t starting_vcn,
                       int64_t target_lcn, uint32_t cluster_count);
 
 }  // namespace shardix::ntfsimage

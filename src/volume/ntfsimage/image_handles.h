@@ -30,7 +30,7 @@ class ImageVolume final : public Volume {
 
   uint32_t GetVolumeBitmap(int64_t starting_lcn, void* out, std::size_t out_size,
                            std::size_t* bytes_returned) override;
-  uint32_t MoveFile(VolumeFile& file, int64_t starting_vcn, int64_t target_lcn,
+  uint32_t MoveClusters(VolumeFile& file, int64_t starting_vcn, int64_t target_lcn,
                     uint32_t cluster_count) override;
   uint32_t GetGeometry(VolumeGeometry* geometry) override;
   std::string DisplayName() const override { return mount_->display_name(); }

@@ -68,13 +68,13 @@ uint32_t ImageVolume::GetVolumeBitmap(int64_t starting_lcn, void* out, std::size
   return count < needed ? kErrorMoreData : kErrorSuccess;
 }
 
-uint32_t ImageVolume::MoveFile(VolumeFile& file, int64_t starting_vcn, int64_t target_lcn,
+uint32_t ImageVolume::MoveClusters(VolumeFile& file, int64_t starting_vcn, int64_t target_lcn,
                                uint32_t cluster_count) {
   auto* image_file = dynamic_cast<ImageFile*>(&file);
   // A handle from another volume or backend is no file of this volume.
   if (!image_file || image_file->mount() != mount_.get()) return kErrorInvalidParameter;
   std::lock_guard<std::mutex> hold(mount_->lock());
-  return MoveClusters(*mount_, image_file->inode(), starting_vcn, target_lcn, cluster_count);
+  return MoveImageClusters(*mount_, image_file->inode(), starting_vcn, target_lcn, cluster_count);
 }
 
 uint32_t ImageVolume::GetGeometry(VolumeGeometry* geometry) {

@@ -55,7 +55,7 @@ class Win32Volume final : public Volume {
     return ok ? uint32_t{kErrorSuccess} : static_cast<uint32_t>(GetLastError());
   }
 
-  uint32_t MoveFile(VolumeFile& file, int64_t starting_vcn, int64_t target_lcn,
+  uint32_t MoveClusters(VolumeFile& file, int64_t starting_vcn, int64_t target_lcn,
                     uint32_t cluster_count) override {
     auto* win32_file = dynamic_cast<Win32File*>(&file);
     if (!win32_file) return kErrorInvalidParameter;
