@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages_for() {
   case "$1" in
-    native) echo "cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev ntfs-3g ntfs-3g-dev" ;;
+    native) echo "cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev ntfs-3g ntfs-3g-dev libssl-dev sleuthkit" ;;
     windows) echo "cmake ninja-build googletest g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 wine64 wine fonts-wine ntfs-3g" ;;
     screenshot) echo "xvfb xauth imagemagick" ;;
     # libntfs-3g cross-built from Debian's source (build-ntfs3g-windows.sh).

@@ -22,6 +22,7 @@ int RunAnalyze(const std::vector<std::string>& args);
 int RunFragment(const std::vector<std::string>& args);
 int RunDefragment(const std::vector<std::string>& args);
 int RunVolumeInfo(const std::vector<std::string>& args);
+int RunScenario(const std::vector<std::string>& args);
 
 // Figures of a volume and one of its files, read through the volume layer.
 int PrintVolumeAndFile(const std::string& volume_path, const std::string& file_path);

@@ -1,6 +1,8 @@
 #include "cli/demo_image.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -33,39 +35,6 @@ std::string FindMkntfs() {
   return "mkntfs";
 }
 
-bool RunMkntfs(const std::string& image) {
-#ifdef _WIN32
-  (void)image;
-  std::fputs("shardix demo: making an NTFS image needs mkntfs, which this system lacks\n", stderr);
-  return false;
-#else
-  std::string program = FindMkntfs();
-  pid_t child = fork();
-  if (child < 0) {
-    std::perror("shardix demo: fork");
-    return false;
-  }
-  if (child == 0) {
-    // mkntfs talks about boot geometry an image does not have; its exit
-    // status says all that matters here.
-    if (FILE* quiet = std::fopen("/dev/null", "w")) {
-      dup2(fileno(quiet), STDOUT_FILENO);
-      dup2(fileno(quiet), STDERR_FILENO);
-    }
-    execl(program.c_str(), "mkntfs", "-F", "-q", "-Q", "-c", "4096", "-L", "Demo", image.c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  if (waitpid(child, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "shardix demo: %s failed on %s (is the ntfs-3g package installed?)\n",
-                 program.c_str(), image.c_str());
-    return false;
-  }
-  return true;
-#endif
-}
-
 // Bytes that do not compress and differ per file.
 std::vector<uint8_t> FileBytes(uint64_t size, uint32_t seed) {
   std::vector<uint8_t> bytes(size);
@@ -96,7 +65,68 @@ std::string NewTemporaryFolder() {
   return "";
 }
 
+bool RunMkntfs(const std::string& image, const NtfsFormat& format, const char* who) {
+#ifdef _WIN32
+  (void)image;
+  (void)format;
+  std::fprintf(stderr, "%s: making an NTFS image needs mkntfs, which this system lacks\n", who);
+  return false;
+#else
+  std::string program = FindMkntfs();
+  std::vector<std::string> words = {"mkntfs", "-F", "-q", "-Q", "-c", std::to_string(format.cluster_size),
+                                    "-L", format.label};
+  if (format.sector_size) words.insert(words.end(), {"-s", std::to_string(format.sector_size)});
+  if (format.zero_time) words.push_back("-T");
+  words.push_back(image);
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  pid_t child = fork();
+  if (child < 0) {
+    std::fprintf(stderr, "%s: fork: %s\n", who, std::strerror(errno));
+    return false;
+  }
+  if (child == 0) {
+    // mkntfs talks about boot geometry an image does not have; its exit
+    // status says all that matters here.
+    if (FILE* quiet = std::fopen("/dev/null", "w")) {
+      dup2(fileno(quiet), STDOUT_FILENO);
+      dup2(fileno(quiet), STDERR_FILENO);
+    }
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s: %s failed on %s (is the ntfs-3g package installed?)\n", who,
+                 program.c_str(), image.c_str());
+    return false;
+  }
+  return true;
+#endif
+}
+
 }  // namespace
+
+bool FormatNewImage(const std::string& image, uint64_t bytes, const NtfsFormat& format,
+                    const char* who) {
+  std::error_code error;
+  fs::remove(image, error);
+  {
+    FILE* file = std::fopen(image.c_str(), "wb");
+    if (!file) {
+      std::fprintf(stderr, "%s: cannot create %s: %s\n", who, image.c_str(), std::strerror(errno));
+      return false;
+    }
+    std::fclose(file);
+  }
+  fs::resize_file(image, bytes, error);  // sparse: costs no disk space yet
+  if (error) {
+    std::fprintf(stderr, "%s: cannot size %s: %s\n", who, image.c_str(), error.message().c_str());
+    return false;
+  }
+  return RunMkntfs(image, format, who);
+}
 
 bool MakeDemoImage(const std::string& folder, DemoImage* out) {
   std::error_code error;
@@ -109,23 +139,7 @@ bool MakeDemoImage(const std::string& folder, DemoImage* out) {
   out->image = (fs::path(out->folder) / "demo.img").string();
   out->file_path = out->image + "/demo.bin";
 
-  fs::remove(out->image, error);
-  {
-    FILE* file = std::fopen(out->image.c_str(), "wb");
-    if (!file) {
-      std::fprintf(stderr, "shardix demo: cannot create %s: ", out->image.c_str());
-      std::perror("");
-      return false;
-    }
-    std::fclose(file);
-  }
-  fs::resize_file(out->image, kImageBytes, error);  // sparse: costs no disk space yet
-  if (error) {
-    std::fprintf(stderr, "shardix demo: cannot size %s: %s\n", out->image.c_str(),
-                 error.message().c_str());
-    return false;
-  }
-  if (!RunMkntfs(out->image)) return false;
+  if (!FormatNewImage(out->image, kImageBytes, NtfsFormat{}, "shardix demo")) return false;
 
   // Forty files of 0.5 to 3 MiB, then every other one deleted again: the
   // free space between the survivors is what the demo file lands in.

@@ -3,9 +3,23 @@
 // in pieces as on a volume in use.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace shardix::cli {
+
+struct NtfsFormat {
+  uint32_t cluster_size = 4096;
+  uint32_t sector_size = 0;  // 0: mkntfs's own choice
+  std::string label = "Demo";
+  bool zero_time = false;    // every time stamp 1970-01-01, for images made again byte for byte
+};
+
+// Makes `image` a sparse file of `bytes` bytes (replacing what was there)
+// formatted by mkntfs. Prints what failed, as `who`, and returns false on
+// failure.
+bool FormatNewImage(const std::string& image, uint64_t bytes, const NtfsFormat& format,
+                    const char* who);
 
 struct DemoImage {
   std::string folder;

@@ -26,22 +26,6 @@ int UsageError(const std::string& problem) {
   return kExitUsage;
 }
 
-bool MethodByName(const std::string& name, int32_t* method) {
-  static const struct {
-    const char* name;
-    PlacementMethod method;
-  } kNames[] = {{"concentrated", PlacementMethod::kConcentrated},
-                {"scattered", PlacementMethod::kScattered},
-                {"random", PlacementMethod::kRandom},
-                {"first-fit", PlacementMethod::kFirstFit}};
-  for (const auto& entry : kNames)
-    if (name == entry.name) {
-      *method = static_cast<int32_t>(entry.method);
-      return true;
-    }
-  return false;
-}
-
 }  // namespace
 
 int RunFragment(const std::vector<std::string>& words) {
@@ -58,7 +42,7 @@ int RunFragment(const std::vector<std::string>& words) {
                slider > kFragmentSizeLarge))
     return UsageError("--size takes a whole number from 1 to 10");
   int32_t method = static_cast<int32_t>(PlacementMethod::kConcentrated);
-  if (const std::string* name = args.Last("--method"); name && !MethodByName(*name, &method))
+  if (const std::string* name = args.Last("--method"); name && !PlacementMethodByName(*name, &method))
     return UsageError("--method takes concentrated, scattered, random or first-fit");
   unsigned long long seed = TimeSeed();
   if (const std::string* text = args.Last("--seed"); text && !ParseUnsigned(*text, &seed))

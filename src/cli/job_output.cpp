@@ -4,8 +4,36 @@
 
 #include "cli/commands.h"
 #include "cli/json_writer.h"
+#include "fragment/placement.h"
 
 namespace shardix::cli {
+
+namespace {
+
+constexpr struct {
+  const char* name;
+  PlacementMethod method;
+} kMethodNames[] = {{"concentrated", PlacementMethod::kConcentrated},
+                    {"scattered", PlacementMethod::kScattered},
+                    {"random", PlacementMethod::kRandom},
+                    {"first-fit", PlacementMethod::kFirstFit}};
+
+}  // namespace
+
+bool PlacementMethodByName(const std::string& name, int32_t* method) {
+  for (const auto& entry : kMethodNames)
+    if (name == entry.name) {
+      *method = static_cast<int32_t>(entry.method);
+      return true;
+    }
+  return false;
+}
+
+std::string PlacementMethodName(int32_t method) {
+  for (const auto& entry : kMethodNames)
+    if (static_cast<int32_t>(entry.method) == method) return entry.name;
+  return "";
+}
 
 void PrintJobJson(const int* result, const std::string& status, const std::string& before,
                   const std::string* after) {

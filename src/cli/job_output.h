@@ -3,12 +3,18 @@
 // {"result", "status", "before", "after"}.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "analysis/analyze_file.h"
 #include "cli/terminal_display.h"
 
 namespace shardix::cli {
+
+// The placement methods by the names the command line takes
+// (concentrated, scattered, random, first-fit).
+bool PlacementMethodByName(const std::string& name, int32_t* method);
+std::string PlacementMethodName(int32_t method);
 
 // `result` and `after` may be null (no job ran).
 void PrintJobJson(const int* result, const std::string& status, const std::string& before,

@@ -25,6 +25,11 @@ void PrintUsage(FILE* out) {
       "                  image or device itself\n"
       "  check IMAGE     check an NTFS image: cluster usage rebuilt from every file\n"
       "                  against its bitmap; exit status 0 only for a clean volume\n"
+      "  scenario RECIPE OUT.img [--force] [--quiet]\n"
+      "                  build a test image from a recipe, with a manifest of where\n"
+      "                  every file lies (OUT.img.manifest.json and .txt)\n"
+      "  scenario --verify MANIFEST IMAGE\n"
+      "                  check that the image's files still match the manifest\n"
       "  demo [DIR]      make a fresh NTFS image with files on it (in DIR, or a new\n"
       "                  temporary folder) and run the commands on it\n"
       "  help            show this text\n"
@@ -47,6 +52,15 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 2, argv + argc);
   if (command == "demo") return RunDemo(args);
   if (command == "check") return RunCheck(args);
+  if (command == "scenario") {
+#ifdef SHARDIX_HAVE_SCENARIO
+    return RunScenario(args);
+#else
+    std::fputs("shardix scenario: not in this build: scenario images are made with mkntfs and\n"
+               "libntfs-3g on Linux\n", stderr);
+    return kExitFailure;
+#endif
+  }
   if (command == "analyze") return RunAnalyze(args);
   if (command == "fragment") return RunFragment(args);
   if (command == "defragment") return RunDefragment(args);

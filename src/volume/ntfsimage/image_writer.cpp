@@ -154,9 +154,11 @@ uint32_t DeleteFrom(ntfs_volume* vol, const std::string& inner_path, std::string
     ntfs_inode_close(ni);
   } else {
     errno = 0;
-    // Closes ni whatever happens.
+    // Closes ni and the folder whatever happens.
     if (ntfs_delete(vol, inner_path.c_str(), ni, parent, uname, static_cast<u8>(uname_len)) != 0)
       result = Fail(CodeFromErrno(errno), "Deleting " + inner_path, error);
+    free(uname);
+    return result;
   }
   free(uname);
   errno = 0;

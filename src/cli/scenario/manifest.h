@@ -1,0 +1,25 @@
+// The manifest of a scenario image: JSON (IMAGE.manifest.json) and a plain
+// table beside it (IMAGE.manifest.txt), and reading the JSON back.
+#pragma once
+
+#include <string>
+
+#include "cli/scenario/scenario.h"
+
+namespace shardix::cli {
+
+std::string ManifestJson(const Recipe& recipe, const ScenarioResult& result,
+                         const std::string& image_name);
+std::string ManifestTable(const Recipe& recipe, const ScenarioResult& result,
+                          const std::string& image_name);
+
+// What --verify needs of a manifest: geometry, image digest, the files.
+struct Manifest {
+  uint32_t cluster_size = 0;
+  uint32_t sector_size = 0;
+  std::string image_sha256;
+  std::vector<FileRecord> files;
+};
+bool ReadManifest(const std::string& text, Manifest* manifest, std::string* error);
+
+}  // namespace shardix::cli

@@ -1,0 +1,90 @@
+// A scenario recipe: the volume to make and the steps that fill it, read
+// from JSON and checked whole before anything is made (docs/scenarios.md).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/scenario/json_value.h"
+#include "volume/ntfsimage/image_builder.h"
+
+namespace shardix::cli {
+
+struct ContentSpec {
+  enum class Kind { kRandom, kZero, kPattern, kHost, kJpeg, kPng };
+  Kind kind = Kind::kRandom;
+  std::string pattern;             // kPattern: repeated
+  std::string host_path;           // kHost: as given
+  std::vector<uint8_t> host_bytes; // kHost: read when the recipe is read
+  uint64_t seed = 0;               // kRandom, kJpeg, kPng
+};
+
+struct FileSpec {
+  std::string path;
+  std::string stream;  // "" for the unnamed data stream
+  uint64_t size = 0;
+  bool size_given = false;  // an overwrite's file may take its size from the pieces
+  ContentSpec content;
+  std::vector<DataRange> data;  // sparse files: the ranges that hold data
+  std::string reuse_record_of;  // a deleted file whose MFT record the file takes
+};
+
+// One place in an explicit layout: piece `piece` (1-based; 0 the whole
+// file) of `path`, or a gap of free clusters.
+struct LayoutItem {
+  std::string path;
+  uint32_t piece = 0;
+  uint64_t gap = 0;
+};
+
+struct LayoutSplit {
+  std::string path;
+  uint32_t pieces = 0;                  // equal pieces, or
+  std::vector<uint64_t> piece_clusters; // sizes in clusters
+};
+
+struct Step {
+  enum class Kind { kFolder, kCreate, kFragment, kLayout, kDelete, kOverwrite, kAge };
+  Kind kind = Kind::kCreate;
+  std::string op;  // as written
+  std::string path;
+  FileSpec file;  // kCreate, kOverwrite (the new file)
+  // kFragment: as `shardix fragment` takes them.
+  uint64_t count = 0;
+  int32_t method = 0;
+  int slider = 10;
+  uint32_t seed = 0;
+  // kLayout
+  std::vector<LayoutSplit> split;
+  std::vector<LayoutItem> arrange;
+  // kDelete
+  bool recursive = false;
+  // kOverwrite: the pieces (1-based runs) of a deleted file to cover.
+  std::string deleted;
+  std::vector<uint32_t> pieces;
+  // kAge
+  uint64_t age_files = 0;
+  uint64_t free_pieces = 0;
+  uint64_t min_size = 0, max_size = 0;
+  uint32_t delete_percent = 0;
+  bool list = true;
+};
+
+struct Recipe {
+  JsonValue source;  // as read, for the manifest
+  uint64_t volume_bytes = 0;
+  uint32_t cluster_size = 4096;
+  uint32_t sector_size = 512;
+  std::string label = "Scenario";
+  uint64_t seed = 0;
+  int64_t time = 1577836800;  // 2020-01-01 00:00:00 UTC
+  std::vector<Step> steps;
+};
+
+// Reads and checks a recipe; `base_folder` is where host files are looked
+// for. False with a message naming the step on any fault.
+bool ParseRecipe(const std::string& text, const std::string& base_folder, Recipe* recipe,
+                 std::string* error);
+
+}  // namespace shardix::cli

@@ -1,0 +1,64 @@
+// The state of one scenario build while its steps run. Private to the
+// scenario folder; the steps are split over scenario_build.cpp (files,
+// folders, deletions, the Fragment job, ageing) and scenario_layout.cpp
+// (explicit layouts and overwrites, which move clusters).
+#pragma once
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cli/scenario/scenario.h"
+
+namespace shardix::cli {
+
+class ScenarioBuild {
+ public:
+  ScenarioBuild(const Recipe& recipe, const std::string& image, ScenarioResult* result,
+                FILE* progress)
+      : recipe_(recipe), image_(image), result_(result), progress_(progress) {}
+  bool Run(std::string* error);
+
+ private:
+  bool RunStep(const Step& step);
+  bool Folder(const std::string& path);
+  bool Create(const FileSpec& file, const std::vector<std::string>& notes, bool listed = true);
+  bool Fragment(const Step& step);
+  bool Layout(const Step& step);
+  bool Delete(const std::string& path, bool recursive);
+  bool DeleteFile(const std::string& path, const std::string& why);
+  bool Overwrite(const Step& step);
+  bool Age(const Step& step);
+  bool Finish();
+
+  // Size, record, runs and digests of a stream, read back from the image.
+  bool Capture(FileRecord* record);
+  // The live record of a stream, or null.
+  FileRecord* Live(const std::string& path, const std::string& stream = "");
+  // A free run of `clusters` clusters, picked by the recipe's seed and `salt`.
+  bool FreeRegion(uint64_t clusters, uint64_t salt, int64_t* lcn);
+  uint64_t FreePieces();
+  // Moves clusters of a file's unnamed stream through the volume layer.
+  bool Move(const std::string& path, int64_t vcn, int64_t lcn, uint64_t clusters);
+  bool Fail(const std::string& what);
+  bool Failed(uint32_t code, const std::string& message);
+  void Warn(const std::string& what);
+
+  const Recipe& recipe_;
+  std::string image_;
+  ScenarioResult* result_;
+  FILE* progress_;
+  std::unique_ptr<ImageBuilder> builder_;
+  std::string error_;
+  std::size_t step_number_ = 0;
+  // Live streams by path and stream ("path\n stream"), folders by path.
+  std::map<std::string, std::size_t> live_files_;
+  std::map<std::string, std::size_t> live_folders_;
+  std::vector<std::size_t> deleted_;  // indexes of deleted records, in order
+};
+
+std::string StreamKey(const std::string& path, const std::string& stream);
+
+}  // namespace shardix::cli
