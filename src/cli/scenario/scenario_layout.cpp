@@ -115,12 +115,17 @@ bool ScenarioBuild::Layout(const Step& step) {
   // The order on the volume, and its length.
   std::vector<Piece*> order;
   std::vector<int64_t> offsets;
+  std::vector<bool> gap_before;  // a gap of free clusters just before the piece
   uint64_t length = 0;
+  bool gap = false;
   for (const LayoutItem& item : step.arrange) {
     if (item.path.empty()) {
       length += item.gap;
+      gap = true;
       continue;
     }
+    gap_before.push_back(gap);
+    gap = false;
     std::vector<Piece>& cuts = pieces[item.path];
     if (item.piece == 0 && cuts.size() != 1)
       return Fail(item.path + " is split: name its pieces as " + item.path + "#1 ...");
@@ -155,11 +160,10 @@ bool ScenarioBuild::Layout(const Step& step) {
       }
       bool gaps = false;
       for (std::size_t k = 1; k < at.size(); ++k)
-        if (order[at[k]]->lcn != order[at[k - 1]]->lcn + static_cast<int64_t>(order[at[k - 1]]->clusters))
-          gaps = true;
+        for (std::size_t i = at[k - 1] + 1; i <= at[k]; ++i) gaps = gaps || gap_before[i];
       record->notes.push_back("in " + std::to_string(cuts.size()) + " parts laid out " +
                               (in_order ? "in order" : "out of order (" + sequence + ")") +
-                              (gaps ? ", with gaps" : ""));
+                              (gaps ? ", with free clusters between them" : ""));
       for (const Piece& piece : cuts)
         if (piece.lcn >= 0) record->notes.push_back(PartText(piece));
     }

@@ -1,0 +1,304 @@
+// Scenario images judged by tools we did not write: every example recipe is
+// built twice (the same bytes both times), then The Sleuth Kit and ntfs-3g's
+// tools must agree with the manifest on every file's record, runs, size and
+// bytes; `shardix check` must find the volume clean, and --verify must pass,
+// then fail once one byte of one file is changed.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "cli/scenario/json_value.h"
+#include "tests/volume/ntfsimage_fixture.h"
+
+namespace shardix::test {
+namespace {
+
+using cli::JsonValue;
+
+int Shardix(const std::string& words, std::string* out = nullptr) {
+  const std::string command = std::string(SHARDIX_CLI) + " " + words + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  std::string text;
+  char buffer[4096];
+  while (size_t got = fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, got);
+  const int status = pclose(pipe);
+  if (out) *out = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Sha256Of(const std::string& command) {
+  bool ok = false;
+  const std::string out = RunCommand(command + " | sha256sum", &ok);
+  return ok ? out.substr(0, 64) : "";
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A run as both sides can state it: first cluster (-1 for a hole) and length,
+// neighbours on the volume joined.
+struct ClusterRun {
+  int64_t lcn;
+  uint64_t clusters;
+  bool operator==(const ClusterRun&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const ClusterRun& run) {
+  return out << run.lcn << "+" << run.clusters;
+}
+
+void Append(std::vector<ClusterRun>* runs, ClusterRun run) {
+  if (!runs->empty()) {
+    ClusterRun& last = runs->back();
+    if ((last.lcn < 0 && run.lcn < 0) ||
+        (last.lcn >= 0 && run.lcn == last.lcn + static_cast<int64_t>(last.clusters))) {
+      last.clusters += run.clusters;
+      return;
+    }
+  }
+  runs->push_back(run);
+}
+
+// One $DATA attribute as istat -r shows it.
+struct TskStream {
+  bool found = false;
+  std::string address;  // INODE-128-ID, for icat
+  bool resident = false;
+  uint64_t size = 0;
+  std::vector<ClusterRun> runs;
+};
+
+TskStream IstatStream(const std::string& image, uint64_t record, const std::string& stream) {
+  bool ok = false;
+  const std::string text =
+      RunCommand("istat -r " + ShellQuote(image) + " " + std::to_string(record), &ok);
+  TskStream found;
+  std::istringstream lines(text);
+  std::string line;
+  const std::regex header(R"(Type: \$DATA \(128-(\d+)\)\s+Name: (.*?)\s+(Non-Resident|Resident)[^:]*?\ssize: (\d+))");
+  const std::regex run(R"(Starting address: (\d+|X), length: (\d+))");
+  bool inside = false;
+  std::smatch match;
+  while (std::getline(lines, line)) {
+    if (std::regex_search(line, match, header)) {
+      const std::string name = match[2] == "N/A" ? "" : std::string(match[2]);
+      inside = name == stream && !found.found;
+      if (inside) {
+        found.found = true;
+        found.address = std::to_string(record) + "-128-" + std::string(match[1]);
+        found.resident = match[3] == "Resident";
+        found.size = std::stoull(match[4]);
+      }
+      continue;
+    }
+    if (line.rfind("Type:", 0) == 0) inside = false;
+    if (inside && std::regex_search(line, match, run))
+      Append(&found.runs, {match[1] == "X" ? -1 : std::stoll(match[1]), std::stoull(match[2])});
+  }
+  return found;
+}
+
+// fls -r -p: path -> record for allocated names, and the records it lists as deleted.
+void FlsListing(const std::string& image, std::map<std::string, uint64_t>* allocated,
+                std::map<uint64_t, std::string>* deleted) {
+  bool ok = false;
+  const std::string text = RunCommand("fls -r -p " + ShellQuote(image), &ok);
+  std::istringstream lines(text);
+  std::string line;
+  const std::regex entry(R"(^\S+ (\* )?(\d+)-\d+-\d+:\t(.*)$)");
+  std::smatch match;
+  while (std::getline(lines, line)) {
+    if (!std::regex_search(line, match, entry)) continue;
+    const uint64_t record = std::stoull(match[2]);
+    if (match[1].matched) (*deleted)[record] = match[3];
+    else (*allocated)["/" + std::string(match[3])] = record;
+  }
+}
+
+std::vector<ClusterRun> ManifestRuns(const JsonValue& file) {
+  std::vector<ClusterRun> runs;
+  for (const JsonValue& run : file.Find("runs")->items()) {
+    int64_t lcn = -1;
+    uint64_t clusters = 0;
+    if (!run.Find("first_cluster")->is_null()) run.Find("first_cluster")->AsSigned(&lcn);
+    run.Find("clusters")->AsUnsigned(&clusters);
+    Append(&runs, {lcn, clusters});
+  }
+  return runs;
+}
+
+bool HasNote(const JsonValue& file, const std::string& start) {
+  for (const JsonValue& note : file.Find("notes")->items())
+    if (note.text().rfind(start, 0) == 0) return true;
+  return false;
+}
+
+class ScenarioExample : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(ScenarioExample, BuildsTheSameBytesTwiceAndOtherToolsAgreeWithItsManifest) {
+  ScratchDir scratch;
+  const std::string recipe = std::string(SHARDIX_EXAMPLES) + "/" + GetParam() + ".json";
+  const std::string image = scratch.path() + "/first/" + GetParam() + ".img";
+  const std::string again = scratch.path() + "/second/" + GetParam() + ".img";
+  std::filesystem::create_directories(scratch.path() + "/first");
+  std::filesystem::create_directories(scratch.path() + "/second");
+  std::string out;
+  ASSERT_EQ(Shardix("scenario --quiet " + ShellQuote(recipe) + " " + ShellQuote(image), &out), 0) << out;
+  ASSERT_EQ(Shardix("scenario --quiet " + ShellQuote(recipe) + " " + ShellQuote(again), &out), 0) << out;
+  EXPECT_EQ(Sha256Of("cat " + ShellQuote(image)), Sha256Of("cat " + ShellQuote(again)));
+  const std::string manifest_text = ReadText(image + ".manifest.json");
+  EXPECT_EQ(manifest_text, ReadText(again + ".manifest.json"));
+  EXPECT_EQ(ReadText(image + ".manifest.txt"), ReadText(again + ".manifest.txt"));
+
+  JsonValue manifest;
+  std::string error;
+  ASSERT_TRUE(JsonValue::Parse(manifest_text, &manifest, &error)) << error;
+  EXPECT_EQ(manifest.Find("image_sha256")->text(), Sha256Of("cat " + ShellQuote(image)));
+  uint64_t cluster_size = 0, sector_size = 0;
+  manifest.Find("cluster_size")->AsUnsigned(&cluster_size);
+  manifest.Find("sector_size")->AsUnsigned(&sector_size);
+  ASSERT_GT(cluster_size, 0u);
+  std::map<std::string, uint64_t> allocated;
+  std::map<uint64_t, std::string> deleted;
+  FlsListing(image, &allocated, &deleted);
+
+  std::string corrupt_path;
+  int64_t corrupt_lcn = -1;
+  for (const JsonValue& file : manifest.Find("files")->items()) {
+    const std::string path = file.Find("path")->text(), stream = file.Find("stream")->text();
+    const std::string state = file.Find("state")->text(), sha256 = file.Find("sha256")->text();
+    const std::string name = path + (stream.empty() ? "" : ":" + stream);
+    SCOPED_TRACE(name + " (" + state + ")");
+    uint64_t record = 0, size = 0;
+    file.Find("mft_record")->AsUnsigned(&record);
+    file.Find("size")->AsUnsigned(&size);
+    const std::vector<ClusterRun> runs = ManifestRuns(file);
+    for (const JsonValue& run : file.Find("runs")->items()) {
+      uint64_t first_cluster = 0, first_sector = 0, clusters = 0, sectors = 0;
+      if (run.Find("first_cluster")->is_null()) continue;
+      run.Find("first_cluster")->AsUnsigned(&first_cluster);
+      run.Find("first_sector")->AsUnsigned(&first_sector);
+      run.Find("clusters")->AsUnsigned(&clusters);
+      run.Find("sectors")->AsUnsigned(&sectors);
+      EXPECT_EQ(first_sector * sector_size, first_cluster * cluster_size);
+      EXPECT_EQ(sectors * sector_size, clusters * cluster_size);
+    }
+
+    // The record itself, read by The Sleuth Kit. A deleted file whose record
+    // another file took has nothing left to compare there.
+    if (state != "allocated" && HasNote(file, "MFT record reused by")) continue;
+    const TskStream tsk = IstatStream(image, record, stream);
+    ASSERT_TRUE(tsk.found) << "istat finds no such $DATA in record " << record;
+    EXPECT_EQ(tsk.size, size);
+    EXPECT_EQ(tsk.resident, file.Find("resident")->boolean());
+    if (!tsk.resident) {
+      EXPECT_EQ(tsk.runs, runs);
+    }
+    const std::string icat = Sha256Of("icat " + ShellQuote(image) + " " + tsk.address);
+    if (state == "overwritten") {
+      EXPECT_NE(icat, sha256);
+    } else {
+      EXPECT_EQ(icat, sha256);
+    }
+
+    if (state != "allocated") {
+      EXPECT_TRUE(deleted.count(record)) << "fls lists no deleted entry for record " << record;
+      continue;
+    }
+    EXPECT_EQ(allocated[name], record) << "fls";
+    // ntfs-3g's view of the same file.
+    if (stream.empty()) {
+      EXPECT_EQ(NtfsinfoRecordNumber(image, path), static_cast<int64_t>(record));
+      std::vector<ClusterRun> ntfsinfo;
+      for (const ExpectedExtent& extent : NtfsinfoExtents(image, path))
+        Append(&ntfsinfo, {extent.lcn, static_cast<uint64_t>(extent.next_vcn - extent.vcn)});
+      if (!file.Find("resident")->boolean()) {
+        EXPECT_EQ(ntfsinfo, runs);
+      }
+    }
+    EXPECT_EQ(Sha256Of("ntfscat -a 0x80" + (stream.empty() ? "" : " -n " + ShellQuote(stream)) + " " +
+                       ShellQuote(image) + " " + ShellQuote(path)),
+              sha256);
+    if (corrupt_lcn < 0 && !runs.empty() && runs[0].lcn >= 0) {
+      corrupt_path = name;
+      corrupt_lcn = runs[0].lcn;
+    }
+  }
+
+  std::string check;
+  EXPECT_EQ(Shardix("check " + ShellQuote(image), &check), 0) << check;
+  const std::string manifest_path = ShellQuote(image + ".manifest.json");
+  std::string verify;
+  EXPECT_EQ(Shardix("scenario --verify " + manifest_path + " " + ShellQuote(image), &verify), 0) << verify;
+
+  // One byte of one file changed: --verify names that file and fails.
+  ASSERT_GE(corrupt_lcn, 0) << "no allocated file with clusters to change";
+  const uint64_t at = static_cast<uint64_t>(corrupt_lcn) * cluster_size + 7;
+  std::vector<uint8_t> bytes = ReadHostFile(image);
+  ASSERT_GT(bytes.size(), at);
+  ASSERT_TRUE(WriteHostBytes(image, at, {static_cast<uint8_t>(bytes[at] ^ 0x5A)}));
+  EXPECT_EQ(Shardix("scenario --verify " + manifest_path + " " + ShellQuote(image), &verify), 1) << verify;
+  EXPECT_NE(verify.find("DIFFERS  " + corrupt_path + ": bytes differ"), std::string::npos) << verify;
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, ScenarioExample,
+                         ::testing::Values("carve-1-contiguous", "carve-2-sequential",
+                                           "carve-3-nonsequential", "carve-4-missing",
+                                           "carve-5-nested", "carve-6-braided", "ntfs-undelete"),
+                         [](const auto& info) {
+                           std::string name = info.param;
+                           for (char& c : name)
+                             if (c == '-') c = '_';
+                           return name;
+                         });
+
+// A recipe at fault is refused before anything is made, and an existing file
+// is never replaced without --force.
+TEST(Scenario, RefusesBadRecipesAndKeepsExistingFiles) {
+  ScratchDir scratch;
+  const std::string recipe = scratch.path() + "/recipe.json";
+  const std::string image = scratch.path() + "/out.img";
+  const struct {
+    const char* text;
+    const char* complaint;
+  } kBad[] = {
+      {"{\"volume\": {\"size\": \"16M\"}, \"steps\": []}", "\"seed\" is required"},
+      {"{\"volume\": {\"size\": \"16M\"}, \"seed\": 1, \"steps\": [{\"op\": \"shred\"}]}", "step 1: unknown op"},
+      {"{\"volume\": {\"size\": \"16M\"}, \"seed\": 1, \"steps\": [{\"op\": \"create\", \"path\": \"x\", \"size\": 1}]}",
+       "step 1: \"x\" is not a path"},
+      {"{\"volume\": {\"size\": \"16M\", \"cluster_size\": 3000}, \"seed\": 1, \"steps\": []}", "cluster_size"},
+      {"{\"volume\": {\"size\": \"16M\"}, \"seed\": 1, \"steps\": [", "line 1, column"},
+  };
+  for (const auto& bad : kBad) {
+    std::ofstream(recipe) << bad.text;
+    std::string out;
+    EXPECT_EQ(Shardix("scenario " + ShellQuote(recipe) + " " + ShellQuote(image), &out), 2) << bad.text;
+    EXPECT_NE(out.find(bad.complaint), std::string::npos) << out;
+    EXPECT_FALSE(std::filesystem::exists(image));
+  }
+  std::ofstream(recipe) << "{\"volume\": {\"size\": \"8M\"}, \"seed\": 1, \"steps\": []}";
+  std::ofstream(image) << "precious";
+  std::string out;
+  EXPECT_EQ(Shardix("scenario " + ShellQuote(recipe) + " " + ShellQuote(image), &out), 1);
+  EXPECT_EQ(ReadText(image), "precious");
+  // A step that cannot be done stops the build, says which, and leaves no manifest.
+  std::ofstream(recipe) << "{\"volume\": {\"size\": \"8M\"}, \"seed\": 1, \"steps\": ["
+                           "{\"op\": \"create\", \"path\": \"/a\", \"size\": 100000},"
+                           "{\"op\": \"layout\", \"split\": {\"/a\": 2}, \"arrange\": [\"/a#3\"]}]}";
+  EXPECT_EQ(Shardix("scenario --force " + ShellQuote(recipe) + " " + ShellQuote(image), &out), 1);
+  EXPECT_NE(out.find("step 2: /a has 2 pieces, not 3"), std::string::npos) << out;
+  EXPECT_FALSE(std::filesystem::exists(image + ".manifest.json"));
+}
+
+}  // namespace
+}  // namespace shardix::test
