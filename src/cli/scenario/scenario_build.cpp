@@ -437,9 +437,14 @@ bool ScenarioBuild::Run(std::string* error) {
       step_number_ = i + 1;
       PinLibraryClock(recipe_.time + static_cast<int64_t>(step_number_));
       const Step& step = recipe_.steps[i];
-      if (progress_)
+      if (progress_) {
+        std::string what = step.path;
+        for (const LayoutItem& item : step.arrange)
+          if (!item.path.empty() && what.find(item.path) == std::string::npos)
+            what += (what.empty() ? "" : ", ") + item.path;
         std::fprintf(progress_, "step %zu/%zu: %s %s\n", step_number_, recipe_.steps.size(),
-                     step.op.c_str(), step.path.c_str());
+                     step.op.c_str(), what.c_str());
+      }
       ok = RunStep(step);
     }
     step_number_ = 0;

@@ -161,8 +161,9 @@ bool ScenarioBuild::Layout(const Step& step) {
       bool gaps = false;
       for (std::size_t k = 1; k < at.size(); ++k)
         for (std::size_t i = at[k - 1] + 1; i <= at[k]; ++i) gaps = gaps || gap_before[i];
-      record->notes.push_back("in " + std::to_string(cuts.size()) + " parts laid out " +
+      record->notes.push_back("in " + std::to_string(cuts.size()) + " parts, " +
                               (in_order ? "in order" : "out of order (" + sequence + ")") +
+                              " on the volume" +
                               (gaps ? ", with free clusters between them" : ""));
       for (const Piece& piece : cuts)
         if (piece.lcn >= 0) record->notes.push_back(PartText(piece));
