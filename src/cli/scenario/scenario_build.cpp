@@ -315,7 +315,7 @@ bool ScenarioBuild::Age(const Step& step) {
     live.push_back(file.path);
     if (live.size() > 1 && random.Below(100) < step.delete_percent) {
       const std::size_t victim = static_cast<std::size_t>(random.Below(live.size() - 1));
-      if (!DeleteFile(live[victim], "ageing file")) return false;
+      if (!DeleteFile(live[victim], "")) return false;
       live.erase(live.begin() + static_cast<std::ptrdiff_t>(victim));
       ++summary.files_deleted;
     }

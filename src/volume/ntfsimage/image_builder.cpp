@@ -27,12 +27,7 @@ using ntfsimage::CodeFromErrno;
 constexpr std::size_t kChunk = 1u << 20;
 
 uint32_t Fail(uint32_t code, const std::string& what, std::string* error) {
-  if (error) {
-    *error = what + ": " + ErrorMessage(code);
-    const std::string detail = ntfsimage::LastLibraryMessage();
-    if (!detail.empty()) *error += " (" + detail + ")";
-  }
-  return code;
+  return ntfsimage::ReportFailure(code, what, error);
 }
 
 // A library name in UTF-16, freed with the object.
@@ -87,6 +82,15 @@ void RememberName(ntfs_inode* parent, const std::string& name, ntfs_inode* ni) {
 uint32_t OpenFailure(const std::string& path, std::string* error) {
   const uint32_t code = errno == ENOENT ? kErrorFileNotFound : CodeFromErrno(errno);
   return Fail(code, "Opening " + path, error);
+}
+
+// Splits `path` and opens its folder.
+uint32_t OpenParent(ntfs_volume* vol, const std::string& path, std::string* parent_path,
+                    std::string* name, ntfs_inode** parent, std::string* error) {
+  if (!SplitPath(path, parent_path, name)) return Fail(kErrorBadPathname, path, error);
+  errno = 0;
+  *parent = OpenPath(vol, *parent_path);
+  return *parent ? kErrorSuccess : OpenFailure(*parent_path, error);
 }
 
 // An open stream of an open record, closed (and the record with it) at the end.
@@ -240,10 +244,8 @@ uint32_t ImageBuilder::MakeFolder(const std::string& path, std::string* error) {
   auto hold = state_->Hold();
   ntfs_volume* vol = state_->vol();
   std::string parent_path, name;
-  if (!SplitPath(path, &parent_path, &name)) return Fail(kErrorBadPathname, path, error);
-  errno = 0;
-  ntfs_inode* parent = OpenPath(vol, parent_path);
-  if (!parent) return OpenFailure(parent_path, error);
+  ntfs_inode* parent = nullptr;
+  if (const uint32_t code = OpenParent(vol, path, &parent_path, &name, &parent, error)) return code;
   UnicodeName uname(name);
   uint32_t result = kErrorSuccess;
   errno = 0;
@@ -268,13 +270,13 @@ uint32_t ImageBuilder::WriteStream(const std::string& path, const std::string& s
   auto hold = state_->Hold();
   ntfs_volume* vol = state_->vol();
   std::string parent_path, name;
-  if (!SplitPath(path, &parent_path, &name)) return Fail(kErrorBadPathname, path, error);
+  ntfs_inode* parent = nullptr;
+  if (const uint32_t code = OpenParent(vol, path, &parent_path, &name, &parent, error)) return code;
   UnicodeName uname(name), ustream(stream);
-  if (uname.length <= 0 || !ustream.ok(stream))
+  if (uname.length <= 0 || !ustream.ok(stream)) {
+    ntfs_inode_close(parent);
     return Fail(kErrorInvalidName, "Converting the name " + path, error);
-  errno = 0;
-  ntfs_inode* parent = OpenPath(vol, parent_path);
-  if (!parent) return OpenFailure(parent_path, error);
+  }
 
   uint32_t result = kErrorSuccess;
   ntfs_inode* ni = nullptr;
@@ -323,12 +325,13 @@ uint32_t ImageBuilder::Delete(const std::string& path, std::string* error) {
   auto hold = state_->Hold();
   ntfs_volume* vol = state_->vol();
   std::string parent_path, name;
-  if (!SplitPath(path, &parent_path, &name)) return Fail(kErrorBadPathname, path, error);
+  ntfs_inode* parent = nullptr;
+  if (const uint32_t code = OpenParent(vol, path, &parent_path, &name, &parent, error)) return code;
   UnicodeName uname(name);
-  if (uname.length <= 0) return Fail(kErrorInvalidName, "Converting the name " + path, error);
-  errno = 0;
-  ntfs_inode* parent = OpenPath(vol, parent_path);
-  if (!parent) return OpenFailure(parent_path, error);
+  if (uname.length <= 0) {
+    ntfs_inode_close(parent);
+    return Fail(kErrorInvalidName, "Converting the name " + path, error);
+  }
   errno = 0;
   const u64 mref = ntfs_inode_lookup_by_mbsname(parent, name.c_str());
   ntfs_inode* ni = mref == static_cast<u64>(-1) ? nullptr : ntfs_inode_open(vol, MREF(mref));

@@ -16,12 +16,7 @@ using ntfsimage::CodeFromErrno;
 
 // Records the failing step with the system's message for `code`.
 uint32_t Fail(uint32_t code, const std::string& what, std::string* error) {
-  if (error) {
-    *error = what + ": " + ErrorMessage(code);
-    const std::string detail = ntfsimage::LastLibraryMessage();
-    if (!detail.empty()) *error += " (" + detail + ")";
-  }
-  return code;
+  return ntfsimage::ReportFailure(code, what, error);
 }
 
 // A private read-write mount for one change; unmounting writes it back.

@@ -34,6 +34,15 @@ uint32_t MountFailureCode(int err, const std::string& image) {
   }
 }
 
+uint32_t ReportFailure(uint32_t code, const std::string& what, std::string* error) {
+  if (error) {
+    *error = what + ": " + ErrorMessage(code);
+    const std::string detail = LastLibraryMessage();
+    if (!detail.empty()) *error += " (" + detail + ")";
+  }
+  return code;
+}
+
 namespace {
 
 thread_local std::string g_last_message;

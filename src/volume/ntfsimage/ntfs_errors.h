@@ -14,6 +14,10 @@ uint32_t CodeFromErrno(int err);
 // left dirty or hibernated by Windows, and the plain I/O cases.
 uint32_t MountFailureCode(int err, const std::string& image);
 
+// Writes "what: the code's message (the library's last error line)" into
+// *error (which may be null) and returns `code`.
+uint32_t ReportFailure(uint32_t code, const std::string& what, std::string* error);
+
 // The library prints its own diagnostics; we route them here instead of the
 // terminal and keep the latest error line of the calling thread, so a caller
 // can add it to a report.
