@@ -254,7 +254,8 @@ TEST_P(ScenarioExample, BuildsTheSameBytesTwiceAndOtherToolsAgreeWithItsManifest
 INSTANTIATE_TEST_SUITE_P(Examples, ScenarioExample,
                          ::testing::Values("carve-1-contiguous", "carve-2-sequential",
                                            "carve-3-nonsequential", "carve-4-missing",
-                                           "carve-5-nested", "carve-6-braided", "ntfs-undelete"),
+                                           "carve-5-nested", "carve-6-braided", "ntfs-undelete",
+                                           "aged-small"),
                          [](const auto& info) {
                            std::string name = info.param;
                            for (char& c : name)

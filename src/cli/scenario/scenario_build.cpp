@@ -357,24 +357,28 @@ bool ScenarioBuild::Finish() {
         break;
       }
   }
-  // Records of deleted files that new files took.
-  std::map<uint64_t, FileRecord*> holders;
-  for (const auto& [key, index] : live_files_)
-    if (result_->files[index].stream.empty()) holders[result_->files[index].mft_record] = &result_->files[index];
+  // The files each MFT record held, in the order made: a deleted file's
+  // record was taken by the next of them.
+  std::map<uint64_t, std::vector<std::size_t>> holders;
+  for (std::size_t index = 0; index < result_->files.size(); ++index)
+    if (result_->files[index].stream.empty()) holders[result_->files[index].mft_record].push_back(index);
   for (std::size_t index : deleted_) {
     FileRecord& record = result_->files[index];
     std::string message;
-    if (auto holder = holders.find(record.mft_record); holder != holders.end()) {
-      record.notes.push_back("MFT record reused by " + holder->second->path);
+    const std::vector<std::size_t>& held = holders[record.mft_record];
+    std::size_t next = held.size();
+    for (std::size_t k = 0; k < held.size(); ++k)
+      if (result_->files[held[k]].path == record.path) next = k + 1;
+    const bool reused = next < held.size();
+    if (reused) {
+      FileRecord& holder = result_->files[held[next]];
+      record.notes.push_back("MFT record reused by " + holder.path);
       if (record.stream.empty())
-        holder->second->notes.push_back("takes MFT record " + std::to_string(record.mft_record) +
-                                        " of deleted " + record.path);
+        holder.notes.push_back("takes MFT record " + std::to_string(record.mft_record) +
+                               " of deleted " + record.path);
     }
     if (record.resident || record.runs.empty()) {
-      bool in_use = false;
-      if (const uint32_t code = builder_->RecordInUse(record.mft_record, &in_use, &message))
-        return Failed(code, message);
-      if (in_use && record.size > 0) record.state = "overwritten";
+      if (reused && record.size > 0) record.state = "overwritten";
       continue;
     }
     // Its former clusters, read as they are now.

@@ -229,17 +229,6 @@ uint32_t ImageFiles::RecordNumber(const std::string& path, uint64_t* mft_record,
   return kErrorSuccess;
 }
 
-uint32_t ImageFiles::RecordInUse(uint64_t mft_record, bool* in_use, std::string* error) {
-  auto hold = state_->Hold();
-  ntfs_volume* vol = state_->vol();
-  uint8_t byte = 0;
-  errno = 0;
-  if (ntfs_attr_pread(vol->mftbmp_na, static_cast<s64>(mft_record / 8), 1, &byte) != 1)
-    return Fail(CodeFromErrno(errno), "Reading the MFT bitmap", error);
-  *in_use = (byte >> (mft_record % 8)) & 1;
-  return kErrorSuccess;
-}
-
 uint32_t ImageBuilder::MakeFolder(const std::string& path, std::string* error) {
   auto hold = state_->Hold();
   ntfs_volume* vol = state_->vol();

@@ -61,8 +61,6 @@ class ImageFiles {
   uint32_t ReadClusters(int64_t lcn, uint64_t count, const ByteSink& sink, std::string* error);
   // The MFT record of a file or folder.
   uint32_t RecordNumber(const std::string& path, uint64_t* mft_record, std::string* error);
-  // Whether an MFT record is in use now.
-  uint32_t RecordInUse(uint64_t mft_record, bool* in_use, std::string* error);
 
   struct State;
 
