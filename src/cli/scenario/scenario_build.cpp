@@ -313,6 +313,9 @@ bool ScenarioBuild::Age(const Step& step) {
     }
     ++summary.files_created;
     live.push_back(file.path);
+    if (progress_ && step.age_files >= 2000 && n % (step.age_files / 20) == 0)
+      std::fprintf(progress_, "  %llu of %llu files\n", static_cast<unsigned long long>(n),
+                   static_cast<unsigned long long>(step.age_files));
     if (live.size() > 1 && random.Below(100) < step.delete_percent) {
       const std::size_t victim = static_cast<std::size_t>(random.Below(live.size() - 1));
       if (!DeleteFile(live[victim], "")) return false;

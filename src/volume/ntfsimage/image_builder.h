@@ -100,7 +100,6 @@ uint32_t OpenImageReader(const std::string& image, std::unique_ptr<ImageFiles>* 
 // libntfs-3g stamps every change with the calendar clock. While pinned
 // (Linux builds only), the process's calendar clock reads `unix_seconds`, so
 // the same changes give the same bytes; monotonic clocks keep running.
-bool CanPinLibraryClock();
 void PinLibraryClock(int64_t unix_seconds);
 void UnpinLibraryClock();
 

@@ -41,8 +41,6 @@ extern "C" time_t time(time_t* out) noexcept {
 
 namespace shardix {
 
-bool CanPinLibraryClock() { return true; }
-
 void PinLibraryClock(int64_t unix_seconds) {
   g_pinned_seconds.store(unix_seconds);
   g_pinned.store(true);

@@ -5,7 +5,6 @@
 
 namespace shardix {
 
-bool CanPinLibraryClock() { return false; }
 void PinLibraryClock(int64_t) {}
 void UnpinLibraryClock() {}
 
