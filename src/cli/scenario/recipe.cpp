@@ -221,7 +221,7 @@ bool ReadStep(const JsonValue& step, const std::string& base_folder, uint64_t re
   }
   if (name == "fragment") {
     out->kind = Step::Kind::kFragment;
-    uint64_t slider = kFragmentSizeLarge, seed = recipe_seed;
+    uint64_t slider = kFragmentSizeLarge, seed = recipe_seed & 0xFFFFFFFFu;
     if (!ReadPath(step, "path", &out->path, check) ||
         !ReadUnsigned(step, "count", &out->count, check, true) ||
         !ReadUnsigned(step, "size", &slider, check, false) ||
