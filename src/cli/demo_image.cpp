@@ -25,6 +25,7 @@ namespace fs = std::filesystem;
 constexpr uint64_t kImageBytes = 256ull << 20;
 constexpr uint64_t kDemoFileBytes = 6ull << 20;
 
+#ifndef _WIN32
 // mkntfs lives in sbin, which is not on every user's PATH.
 std::string FindMkntfs() {
   for (const char* dir : {"/usr/sbin", "/sbin", "/usr/local/sbin", "/usr/bin"}) {
@@ -34,6 +35,7 @@ std::string FindMkntfs() {
   }
   return "mkntfs";
 }
+#endif
 
 // Bytes that do not compress and differ per file.
 std::vector<uint8_t> FileBytes(uint64_t size, uint32_t seed) {
