@@ -61,6 +61,11 @@ bool BuildScenario(const Recipe& recipe, const std::string& image, ScenarioResul
 // The SHA-256 of a whole host file, and its size.
 bool HashHostFile(const std::string& path, std::string* sha256, uint64_t* bytes, std::string* error);
 
+// The SHA-256 of the first `file.size` bytes its runs hold now (holes read
+// as zeros): whether a deleted file's former clusters still hold it.
+uint32_t DigestOfRuns(ImageFiles& files, const FileRecord& file, uint32_t cluster_size,
+                      std::string* sha256, std::string* error);
+
 // Runs next to each other on the volume (or holes next to holes) joined.
 std::vector<StreamRun> JoinRuns(const std::vector<StreamRun>& runs);
 

@@ -62,6 +62,35 @@ bool HashHostFile(const std::string& path, std::string* sha256, uint64_t* bytes,
   return true;
 }
 
+uint32_t DigestOfRuns(ImageFiles& files, const FileRecord& file, uint32_t cluster_size,
+                      std::string* sha256, std::string* error) {
+  Digests digests;
+  uint64_t left = file.size;
+  std::vector<uint8_t> zeros(cluster_size, 0);
+  for (const StreamRun& run : file.runs) {
+    if (left == 0) break;
+    const uint64_t bytes = std::min<uint64_t>(left, run.clusters * cluster_size);
+    if (run.lcn < 0) {
+      for (uint64_t done = 0; done < bytes; done += zeros.size())
+        digests.Add(zeros.data(), static_cast<std::size_t>(std::min<uint64_t>(zeros.size(), bytes - done)));
+    } else {
+      uint64_t taken = 0;
+      const uint32_t code = files.ReadClusters(
+          run.lcn, (bytes + cluster_size - 1) / cluster_size,
+          [&](const uint8_t* data, std::size_t count) {
+            const auto use = static_cast<std::size_t>(std::min<uint64_t>(count, bytes - taken));
+            digests.Add(data, use);
+            taken += use;
+          },
+          error);
+      if (code) return code;
+    }
+    left -= bytes;
+  }
+  digests.Finish(sha256, nullptr);
+  return kErrorSuccess;
+}
+
 bool ScenarioBuild::Fail(const std::string& what) {
   if (error_.empty())
     error_ = step_number_ ? "step " + std::to_string(step_number_) + ": " + what : what;
@@ -385,33 +414,10 @@ bool ScenarioBuild::Finish() {
       continue;
     }
     // Its former clusters, read as they are now.
-    Digests digests;
-    uint64_t left = record.size;
-    const uint64_t cluster = result_->geometry.cluster_size;
-    std::vector<uint8_t> zeros;
-    for (const StreamRun& run : record.runs) {
-      if (left == 0) break;
-      const uint64_t bytes = std::min<uint64_t>(left, run.clusters * cluster);
-      if (run.lcn < 0) {
-        zeros.assign(static_cast<std::size_t>(std::min<uint64_t>(bytes, 1u << 20)), 0);
-        for (uint64_t done = 0; done < bytes; done += zeros.size())
-          digests.Add(zeros.data(), static_cast<std::size_t>(std::min<uint64_t>(zeros.size(), bytes - done)));
-      } else {
-        uint64_t taken = 0;
-        const uint32_t code = builder_->ReadClusters(
-            run.lcn, (bytes + cluster - 1) / cluster,
-            [&](const uint8_t* data, std::size_t count) {
-              const std::size_t use = static_cast<std::size_t>(std::min<uint64_t>(count, bytes - taken));
-              digests.Add(data, use);
-              taken += use;
-            },
-            &message);
-        if (code) return Failed(code, message);
-      }
-      left -= bytes;
-    }
     std::string sha256;
-    digests.Finish(&sha256, nullptr);
+    if (const uint32_t code =
+            DigestOfRuns(*builder_, record, result_->geometry.cluster_size, &sha256, &message))
+      return Failed(code, message);
     if (sha256 != record.sha256) record.state = "overwritten";
   }
   return true;

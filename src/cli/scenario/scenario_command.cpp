@@ -95,36 +95,6 @@ int Build(const std::string& recipe_path, const std::string& image, bool force, 
   return kExitSuccess;
 }
 
-// The bytes the file's former clusters hold now, as a digest.
-uint32_t DigestOfRuns(ImageFiles& files, const FileRecord& file, uint32_t cluster_size,
-                      std::string* sha256, std::string* error) {
-  Digests digests;
-  uint64_t left = file.size;
-  std::vector<uint8_t> zeros(cluster_size, 0);
-  for (const StreamRun& run : file.runs) {
-    if (left == 0) break;
-    const uint64_t bytes = std::min<uint64_t>(left, run.clusters * cluster_size);
-    if (run.lcn < 0) {
-      for (uint64_t done = 0; done < bytes; done += zeros.size())
-        digests.Add(zeros.data(), static_cast<std::size_t>(std::min<uint64_t>(zeros.size(), bytes - done)));
-    } else {
-      uint64_t taken = 0;
-      const uint32_t code = files.ReadClusters(
-          run.lcn, (bytes + cluster_size - 1) / cluster_size,
-          [&](const uint8_t* data, std::size_t count) {
-            const auto use = static_cast<std::size_t>(std::min<uint64_t>(count, bytes - taken));
-            digests.Add(data, use);
-            taken += use;
-          },
-          error);
-      if (code) return code;
-    }
-    left -= bytes;
-  }
-  digests.Finish(sha256, nullptr);
-  return kErrorSuccess;
-}
-
 // One file against the image: "" when it matches, else what differs.
 std::string CheckFile(ImageFiles& files, const FileRecord& file, uint32_t cluster_size) {
   std::string error, sha256;
