@@ -55,27 +55,27 @@ uint64_t ContentSeed(uint64_t recipe_seed, const std::string& path, const std::s
   return Mix64(recipe_seed ^ hash);
 }
 
-void FillContent(const ContentSpec& content, uint64_t size, uint64_t offset, uint8_t* out,
+void FillContent(const FileContent& content, uint64_t size, uint64_t offset, uint8_t* out,
                  std::size_t count) {
   switch (content.kind) {
-    case ContentSpec::Kind::kZero:
+    case FileContent::Kind::kZero:
       std::memset(out, 0, count);
       return;
-    case ContentSpec::Kind::kPattern: {
+    case FileContent::Kind::kPattern: {
       const std::string& p = content.pattern;
       for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<uint8_t>(p[(offset + i) % p.size()]);
       return;
     }
-    case ContentSpec::Kind::kHost: {
+    case FileContent::Kind::kHost: {
       const auto& bytes = content.host_bytes;
       for (std::size_t i = 0; i < count; ++i)
         out[i] = offset + i < bytes.size() ? bytes[offset + i] : 0;
       return;
     }
-    case ContentSpec::Kind::kRandom:
+    case FileContent::Kind::kRandom:
       FillRandom(content.seed, offset, out, count);
       return;
-    case ContentSpec::Kind::kJpeg:
+    case FileContent::Kind::kJpeg:
       FillRandom(content.seed, offset, out, count);
       // No stray end-of-image marker inside the body: a carver that stops at
       // the first one must find the real trailer.
@@ -84,7 +84,7 @@ void FillContent(const ContentSpec& content, uint64_t size, uint64_t offset, uin
       Overlay(kJpegHeader, sizeof kJpegHeader, 0, offset, out, count);
       Overlay(kJpegTrailer, sizeof kJpegTrailer, size - sizeof kJpegTrailer, offset, out, count);
       return;
-    case ContentSpec::Kind::kPng:
+    case FileContent::Kind::kPng:
       FillRandom(content.seed, offset, out, count);
       for (std::size_t i = 0; i < count; ++i)
         if (out[i] == 'I') out[i] = 'i';  // no stray IEND in the body

@@ -9,13 +9,13 @@
 
 namespace shardix::cli {
 
-struct ContentSpec;
+struct FileContent;
 
 // A file's content seed: the recipe's seed and the file's path and stream.
 uint64_t ContentSeed(uint64_t recipe_seed, const std::string& path, const std::string& stream);
 
 // Bytes offset .. offset + count of a file of `size` bytes.
-void FillContent(const ContentSpec& content, uint64_t size, uint64_t offset, uint8_t* out,
+void FillContent(const FileContent& content, uint64_t size, uint64_t offset, uint8_t* out,
                  std::size_t count);
 
 // SplitMix64's mixing function: 64 bits in, 64 well-stirred bits out.

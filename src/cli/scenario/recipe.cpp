@@ -68,9 +68,9 @@ bool ReadUnsigned(const JsonValue& step, const char* key, uint64_t* value, Check
 }
 
 bool ReadContent(const JsonValue& step, const std::string& base_folder, uint64_t recipe_seed,
-                 FileSpec* file, bool size_optional, Checker& check) {
+                 FileRecipe* file, bool size_optional, Checker& check) {
   const bool size_given = file->size_given;
-  ContentSpec& content = file->content;
+  FileContent& content = file->content;
   content.seed = ContentSeed(recipe_seed, file->path, file->stream);
   uint64_t seed = 0;
   if (step.Find("seed")) {
@@ -79,18 +79,18 @@ bool ReadContent(const JsonValue& step, const std::string& base_folder, uint64_t
   }
   const JsonValue* kind = step.Find("content");
   const std::string name = kind ? (kind->is_string() ? kind->text() : "?") : "random";
-  if (name == "random") content.kind = ContentSpec::Kind::kRandom;
-  else if (name == "zero") content.kind = ContentSpec::Kind::kZero;
-  else if (name == "jpeg") content.kind = ContentSpec::Kind::kJpeg;
-  else if (name == "png") content.kind = ContentSpec::Kind::kPng;
+  if (name == "random") content.kind = FileContent::Kind::kRandom;
+  else if (name == "zero") content.kind = FileContent::Kind::kZero;
+  else if (name == "jpeg") content.kind = FileContent::Kind::kJpeg;
+  else if (name == "png") content.kind = FileContent::Kind::kPng;
   else if (name == "pattern") {
-    content.kind = ContentSpec::Kind::kPattern;
+    content.kind = FileContent::Kind::kPattern;
     const JsonValue* pattern = step.Find("pattern");
     if (!pattern || !pattern->is_string() || pattern->text().empty())
       return check.Fail("content \"pattern\" needs \"pattern\": the text to repeat");
     content.pattern = pattern->text();
   } else if (name == "host") {
-    content.kind = ContentSpec::Kind::kHost;
+    content.kind = FileContent::Kind::kHost;
     const JsonValue* host = step.Find("host");
     if (!host || !host->is_string() || host->text().empty())
       return check.Fail("content \"host\" needs \"host\": a file on this computer");
@@ -108,15 +108,15 @@ bool ReadContent(const JsonValue& step, const std::string& base_folder, uint64_t
     return check.Fail("\"content\" takes random, zero, pattern, host, jpeg or png");
   }
   if (!file->size_given && !size_optional) return check.Fail("\"size\" is required");
-  const uint64_t smallest = content.kind == ContentSpec::Kind::kJpeg ? 22
-                            : content.kind == ContentSpec::Kind::kPng ? 45 : 0;
+  const uint64_t smallest = content.kind == FileContent::Kind::kJpeg ? 22
+                            : content.kind == FileContent::Kind::kPng ? 45 : 0;
   if (file->size < smallest && file->size != 0)
     return check.Fail("a " + name + " file needs at least " + std::to_string(smallest) + " bytes");
   return true;
 }
 
 bool ReadFile(const JsonValue& step, const std::string& base_folder, uint64_t recipe_seed,
-              FileSpec* file, Checker& check, bool size_optional = false) {
+              FileRecipe* file, Checker& check, bool size_optional = false) {
   if (!ReadPath(step, "path", &file->path, check)) return false;
   if (const JsonValue* stream = step.Find("stream")) {
     if (!stream->is_string() || stream->text().find_first_of(":/") != std::string::npos)

@@ -11,7 +11,7 @@
 
 namespace shardix::cli {
 
-struct ContentSpec {
+struct FileContent {
   enum class Kind { kRandom, kZero, kPattern, kHost, kJpeg, kPng };
   Kind kind = Kind::kRandom;
   std::string pattern;             // kPattern: repeated
@@ -20,12 +20,12 @@ struct ContentSpec {
   uint64_t seed = 0;               // kRandom, kJpeg, kPng
 };
 
-struct FileSpec {
+struct FileRecipe {
   std::string path;
   std::string stream;  // "" for the unnamed data stream
   uint64_t size = 0;
   bool size_given = false;  // an overwrite's file may take its size from the pieces
-  ContentSpec content;
+  FileContent content;
   std::vector<DataRange> data;  // sparse files: the ranges that hold data
   std::string reuse_record_of;  // a deleted file whose MFT record the file takes
 };
@@ -49,7 +49,7 @@ struct Step {
   Kind kind = Kind::kCreate;
   std::string op;  // as written
   std::string path;
-  FileSpec file;  // kCreate, kOverwrite (the new file)
+  FileRecipe file;  // kCreate, kOverwrite (the new file)
   // kFragment: as `shardix fragment` takes them.
   uint64_t count = 0;
   int32_t method = 0;

@@ -151,7 +151,7 @@ bool ScenarioBuild::Folder(const std::string& path) {
   }
 }
 
-bool ScenarioBuild::Create(const FileSpec& file, const std::vector<std::string>& notes, bool listed) {
+bool ScenarioBuild::Create(const FileRecipe& file, const std::vector<std::string>& notes, bool listed) {
   if (Live(file.path, file.stream))
     return Fail(file.path + (file.stream.empty() ? "" : ":" + file.stream) + " exists already");
   if (live_folders_.count(file.path)) return Fail(file.path + " is a folder");
@@ -170,7 +170,7 @@ bool ScenarioBuild::Create(const FileSpec& file, const std::vector<std::string>&
     if (const uint32_t code = builder_->PreferRecord(wanted_record, &message))
       return Failed(code, message);
   }
-  const ContentSpec& content = file.content;
+  const FileContent& content = file.content;
   const uint64_t size = file.size;
   if (const uint32_t code = builder_->WriteStream(
           file.path, file.stream, size, file.data,
@@ -325,7 +325,7 @@ bool ScenarioBuild::Age(const Step& step) {
     uint64_t size = (uint64_t{1} << bits) + random.Below(uint64_t{1} << bits);
     size = std::clamp(size, step.min_size, step.max_size);
     std::snprintf(name, sizeof name, "/%07llu.bin", static_cast<unsigned long long>(n));
-    FileSpec file;
+    FileRecipe file;
     file.path = step.path + name;
     file.size = size;
     file.content.seed = ContentSeed(recipe_.seed, file.path, "");

@@ -24,7 +24,7 @@ class ScenarioBuild {
  private:
   bool RunStep(const Step& step);
   bool Folder(const std::string& path);
-  bool Create(const FileSpec& file, const std::vector<std::string>& notes, bool listed = true);
+  bool Create(const FileRecipe& file, const std::vector<std::string>& notes, bool listed = true);
   bool Fragment(const Step& step);
   bool Layout(const Step& step);
   bool Delete(const std::string& path, bool recursive);

@@ -208,7 +208,7 @@ bool ScenarioBuild::Overwrite(const Step& step) {
     targets.push_back(gone->runs[number - 1]);
     clusters += gone->runs[number - 1].clusters;
   }
-  FileSpec file = step.file;
+  FileRecipe file = step.file;
   const uint64_t cluster_size = result_->geometry.cluster_size;
   if (!file.size_given) file.size = clusters * cluster_size;
   if (file.size > clusters * cluster_size || file.size <= (clusters - 1) * cluster_size)
