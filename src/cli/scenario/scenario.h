@@ -2,6 +2,7 @@
 // every file it made: the ground truth a manifest records.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -53,10 +54,12 @@ struct ScenarioResult {
 };
 
 // Makes `image` (which must not exist) and carries out the recipe's steps
-// on it, one line per step on `progress` (null for none). False with a line
-// for people on failure; the image is then left as far as it got.
+// on it, one line per step on `progress` (null for none). When `stop` turns
+// true the build ends after the change in flight (a Fragment job after its
+// move in flight) and writes the image back. False with a line for people on
+// failure or stop; the image is then left as far as it got.
 bool BuildScenario(const Recipe& recipe, const std::string& image, ScenarioResult* result,
-                   FILE* progress, std::string* error);
+                   FILE* progress, const std::atomic<bool>* stop, std::string* error);
 
 // The SHA-256 of a whole host file, and its size.
 bool HashHostFile(const std::string& path, std::string* sha256, uint64_t* bytes, std::string* error);

@@ -268,8 +268,9 @@ bool ScenarioBuild::Fragment(const Step& step) {
                           step.method, step.slider, &params))
     return Fail("fragment " + step.path + ": " + job.status());
   ShardixRandom random(step.seed);
-  JobContext context{session.volume.get(), session.file.get(), &job, &random, nullptr};
+  JobContext context{session.volume.get(), session.file.get(), &job, &random, stop_};
   const int outcome = RunFragmentJob(context, session, params);
+  if (outcome == kJobStopped) return Fail("stopped during the Fragment job on " + step.path);
   if (outcome == kFragmentFailed) return Fail("fragment " + step.path + ": " + job.status());
   FileRecord* record = Live(step.path);
   record->notes.push_back("fragmented by the Fragment job: --count " + std::to_string(step.count) +
@@ -320,6 +321,7 @@ bool ScenarioBuild::Age(const Step& step) {
   char name[32];
   summary.outcome = "created every file asked for";
   for (uint64_t n = 1; n <= step.age_files; ++n) {
+    if (Stopped()) return Fail("stopped while ageing, after " + std::to_string(n - 1) + " files");
     // Sizes spread evenly over the powers of two between min and max.
     const int bits = min_bits + static_cast<int>(random.Below(static_cast<uint64_t>(max_bits - min_bits + 1)));
     uint64_t size = (uint64_t{1} << bits) + random.Below(uint64_t{1} << bits);
@@ -448,6 +450,10 @@ bool ScenarioBuild::Run(std::string* error) {
     }
     for (std::size_t i = 0; ok && i < recipe_.steps.size(); ++i) {
       step_number_ = i + 1;
+      if (Stopped()) {
+        ok = Fail("stopped before this step");
+        break;
+      }
       PinLibraryClock(recipe_.time + static_cast<int64_t>(step_number_));
       const Step& step = recipe_.steps[i];
       if (progress_) {
@@ -474,9 +480,9 @@ bool ScenarioBuild::Run(std::string* error) {
 }
 
 bool BuildScenario(const Recipe& recipe, const std::string& image, ScenarioResult* result,
-                   FILE* progress, std::string* error) {
+                   FILE* progress, const std::atomic<bool>* stop, std::string* error) {
   *result = ScenarioResult();
-  return ScenarioBuild(recipe, image, result, progress).Run(error);
+  return ScenarioBuild(recipe, image, result, progress, stop).Run(error);
 }
 
 }  // namespace shardix::cli

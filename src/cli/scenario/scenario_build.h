@@ -17,8 +17,8 @@ namespace shardix::cli {
 class ScenarioBuild {
  public:
   ScenarioBuild(const Recipe& recipe, const std::string& image, ScenarioResult* result,
-                FILE* progress)
-      : recipe_(recipe), image_(image), result_(result), progress_(progress) {}
+                FILE* progress, const std::atomic<bool>* stop)
+      : recipe_(recipe), image_(image), result_(result), progress_(progress), stop_(stop) {}
   bool Run(std::string* error);
 
  private:
@@ -50,6 +50,8 @@ class ScenarioBuild {
   std::string image_;
   ScenarioResult* result_;
   FILE* progress_;
+  const std::atomic<bool>* stop_;
+  bool Stopped() const { return stop_ && stop_->load(); }
   std::unique_ptr<ImageBuilder> builder_;
   std::string error_;
   std::size_t step_number_ = 0;

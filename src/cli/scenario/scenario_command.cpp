@@ -1,5 +1,7 @@
 // shardix scenario RECIPE OUT.img [--force] [--quiet]
 // shardix scenario --verify MANIFEST IMAGE
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +20,14 @@ namespace shardix::cli {
 namespace {
 
 namespace fs = std::filesystem;
+
+std::atomic<bool> g_stop{false};
+volatile std::sig_atomic_t g_stop_signal = 0;
+
+void OnStopSignal(int signal_number) {
+  g_stop_signal = signal_number;
+  g_stop.store(true);
+}
 
 constexpr char kUsage[] =
     "usage: shardix scenario RECIPE OUT.img [--force] [--quiet]\n"
@@ -71,9 +81,16 @@ int Build(const std::string& recipe_path, const std::string& image, bool force, 
   fs::remove(table_path, fs_error);
 
   ScenarioResult result;
-  if (!BuildScenario(recipe, image, &result, quiet ? nullptr : stdout, &error)) {
+  // Ctrl+C and SIGTERM end the build after the change in flight.
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+  const bool built = BuildScenario(recipe, image, &result, quiet ? nullptr : stdout, &g_stop, &error);
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+  if (!built) {
     std::fprintf(stderr, "shardix scenario: %s\nThe image %s is left as far as it got; no manifest "
                  "was written.\n", error.c_str(), image.c_str());
+    if (g_stop_signal) return 128 + g_stop_signal;
     return kExitFailure;
   }
   const std::string name = fs::path(image).filename().string();
