@@ -4,11 +4,11 @@
 
 #include <exception>
 
-#include "analysis/cluster_bar_win.h"
-#include "analysis/fragment_list_win.h"
+#include "app/controls/cluster_bar_win.h"
+#include "app/controls/fragment_list_win.h"
 #include "app/main_window_win.h"
 #include "app/ui_services_win.h"
-#include "fragment/status_animator_win.h"
+#include "app/jobs/status_animator_win.h"
 #include "resource.h"
 
 namespace shardix {
