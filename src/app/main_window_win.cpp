@@ -55,6 +55,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
       // that it uses are closed.
       StopJobsAndWait(window);
       ReleaseAppResources();
+      ForgetFragmentRows(window);
       if (g_app.main_window == window) g_app.main_window = nullptr;
       PostQuitMessage(0);
       return 0;
@@ -68,7 +69,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
       const auto* header = reinterpret_cast<const NMHDR*>(lparam);
       if (header->idFrom != IDC_FRAGMENT_LIST) break;
       if (header->code == LVN_COLUMNCLICK) SortFragmentList(reinterpret_cast<NMLISTVIEW*>(lparam));
-      FragmentListCellText(reinterpret_cast<NMHDR*>(lparam));
+      FragmentListCellText(window, reinterpret_cast<NMHDR*>(lparam));
       break;
     }
     case DM_GETDEFID:

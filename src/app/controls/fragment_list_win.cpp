@@ -19,9 +19,12 @@ namespace {
 constexpr ListColumn kColumns[] = {{"Fragment #", 85}, {"Clusters", 85}, {"Fragment Location (LCN)", 85}};
 constexpr int kColumnCount = 3;
 
-// The rows of one list control in the order shown. A list of another
-// window (a new main window) starts afresh.
+// The rows of the main window's list in the order shown. Another main
+// window starts afresh. The list's handle is kept: looking a control up
+// costs a round trip to the window system on some systems, too much for
+// every one of 100 000 rows.
 struct FragmentRowTable {
+  HWND window = nullptr;
   HWND list = nullptr;
   std::vector<FragmentRow> rows;
   bool failure_reported = false;  // one box per filling, not one per row
@@ -35,16 +38,16 @@ struct FragmentRowTable {
 constexpr UINT_PTR kListRedrawTimer = 0x5349;
 constexpr DWORD kListQuietMs = 50;
 
-FragmentRowTable& TableOf(HWND list) {
-  static FragmentRowTable table;
-  if (table.list != list) {
-    table = FragmentRowTable{};
-    table.list = list;
-  }
-  return table;
-}
+FragmentRowTable g_table;
 
-HWND ListOf(HWND window) { return GetDlgItem(window, IDC_FRAGMENT_LIST); }
+FragmentRowTable& TableOf(HWND window) {
+  if (g_table.window != window || g_table.list == nullptr) {
+    g_table = FragmentRowTable{};
+    g_table.window = window;
+    g_table.list = GetDlgItem(window, IDC_FRAGMENT_LIST);
+  }
+  return g_table;
+}
 
 // Tells the control how many rows there are, keeping its scroll position.
 void ShowRowCount(FragmentRowTable& table) {
@@ -62,7 +65,7 @@ void ResumeListRedraw(FragmentRowTable& table) {
 }
 
 void CALLBACK ResumeListRedrawWhenQuiet(HWND window, UINT, UINT_PTR timer, DWORD now) {
-  FragmentRowTable& table = TableOf(ListOf(window));
+  FragmentRowTable& table = TableOf(window);
   if (table.redraw_suspended && now - table.last_change < kListQuietMs) return;
   KillTimer(window, timer);
   ResumeListRedraw(table);
@@ -103,12 +106,16 @@ void SetItemState(HWND list, int index, UINT state, UINT mask) {
 }  // namespace
 
 void InitFragmentList(HWND window) {
-  InsertListColumns(ListOf(window), kColumns, kColumnCount, FirstColumnAlignment::kRight);
+  InsertListColumns(TableOf(window).list, kColumns, kColumnCount, FirstColumnAlignment::kRight);
+}
+
+void ForgetFragmentRows(HWND window) {
+  if (g_table.window == window) g_table = FragmentRowTable{};
 }
 
 void ClearFragmentRows(HWND window) {
-  HWND list = ListOf(window);
-  FragmentRowTable& table = TableOf(list);
+  FragmentRowTable& table = TableOf(window);
+  HWND list = table.list;
   HoldListRedraw(window, table);
   if (!SendMessageA(list, LVM_DELETEALLITEMS, 0, 0)) {
     ReportSystemError(window, "LVM_DELETEALLITEMS Error", ERROR_INVALID_WINDOW_HANDLE, MB_ICONERROR);
@@ -119,7 +126,7 @@ void ClearFragmentRows(HWND window) {
 }
 
 void AddFragmentListRow(HWND window, const FragmentRow& row) {
-  FragmentRowTable& table = TableOf(ListOf(window));
+  FragmentRowTable& table = TableOf(window);
   try {
     table.rows.push_back(row);
   } catch (const std::bad_alloc&) {
@@ -133,16 +140,16 @@ void AddFragmentListRow(HWND window, const FragmentRow& row) {
   if (!table.redraw_suspended) ShowRowCount(table);  // no timer: shown row by row
 }
 
-std::size_t FragmentListRowCount(HWND window) { return TableOf(ListOf(window)).rows.size(); }
+std::size_t FragmentListRowCount(HWND window) { return TableOf(window).rows.size(); }
 
 FragmentRow FragmentListRowAt(HWND window, std::size_t index) {
-  const FragmentRowTable& table = TableOf(ListOf(window));
+  const FragmentRowTable& table = TableOf(window);
   return index < table.rows.size() ? table.rows[index] : FragmentRow{0, 0, 0};
 }
 
 void FitFragmentListColumns(HWND window) {
-  HWND list = ListOf(window);
-  FragmentRowTable& table = TableOf(list);
+  FragmentRowTable& table = TableOf(window);
+  HWND list = table.list;
   // The rows are in: the list draws again first, so that the scroll bar
   // the rows need is there when the columns are sized.
   if (table.redraw_suspended) KillTimer(window, kListRedrawTimer);
@@ -150,8 +157,8 @@ void FitFragmentListColumns(HWND window) {
   FitListColumns(list, kColumns, kColumnCount);
 }
 
-void FragmentListCellText(NMHDR* request) {
-  const FragmentRowTable& table = TableOf(request->hwndFrom);
+void FragmentListCellText(HWND window, NMHDR* request) {
+  const FragmentRowTable& table = TableOf(window);
   int row = 0, column = 0;
   if (!CellTextWanted(request, &row, &column)) return;
   std::string text;
@@ -165,7 +172,7 @@ void FragmentListCellText(NMHDR* request) {
 // compare equal keep their order. The selected row stays selected.
 void SortFragmentList(NMLISTVIEW* notification) {
   HWND list = notification->hdr.hwndFrom;
-  FragmentRowTable& table = TableOf(list);
+  FragmentRowTable& table = TableOf(GetParent(list));
   const int sort_value = NextFragmentSortValue(g_app.fragment_sort, notification->iSubItem);
   const uint64_t selected = SelectedNumber(table);
   std::stable_sort(table.rows.begin(), table.rows.end(), [sort_value](const FragmentRow& a, const FragmentRow& b) {

@@ -31,6 +31,9 @@ void FitFragmentListColumns(HWND window);
 
 // The list asks for a cell's text (LVN_GETDISPINFOA or W): the decimal
 // number.
-void FragmentListCellText(NMHDR* request);
+void FragmentListCellText(HWND window, NMHDR* request);
+
+// The main window closes: its rows go.
+void ForgetFragmentRows(HWND window);
 
 }  // namespace shardix
