@@ -5,6 +5,7 @@
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/job_output.h"
+#include "cli/stop_signals.h"
 #include "cli/terminal_display.h"
 #include "defrag/defragment_job.h"
 
@@ -26,6 +27,8 @@ int RunDefragment(const std::vector<std::string>& words) {
   const bool json = args.Has("--json");
   const bool colour = !json && IsTerminal(stdout);
   const std::string& path = args.positional[0];
+  if (RefuseImageInUse(path, "defragment", json)) return kExitFailure;
+  const std::atomic<bool>* stop = InstallStopSignals();
 
   // The analysis, as Analyze File would show it before the job.
   TerminalDisplay analysis(stdout, false, nullptr);
@@ -47,9 +50,10 @@ int RunDefragment(const std::vector<std::string>& words) {
   // its status lines as they come and a progress bar on a terminal.
   TerminalDisplay job(stdout, !json, IsTerminal(stderr) ? stderr : nullptr);
   for (const FragmentRow& row : analysis.rows()) job.AddFragmentRow(row);
-  JobContext context{session.volume.get(), session.file.get(), &job, nullptr, nullptr};
+  JobContext context{session.volume.get(), session.file.get(), &job, nullptr, stop};
   const int result = RunDefragmentJob(context, session);
   job.FinishProgress();
+  if (result == kJobStopped) return PrintStoppedJob(job, "clusters", before, json);
 
   PrintJobResult(job, session, result, before, json, colour);
   return result == 0 ? kExitSuccess : kExitFailure;

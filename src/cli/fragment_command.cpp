@@ -6,6 +6,7 @@
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/job_output.h"
+#include "cli/stop_signals.h"
 #include "cli/terminal_display.h"
 #include "fragment/fragment_file.h"
 #include "fragment/fragment_job.h"
@@ -68,6 +69,8 @@ int RunFragment(const std::vector<std::string>& words) {
   const bool json = args.Has("--json");
   const bool colour = !json && IsTerminal(stdout);
   const std::string& path = args.positional[0];
+  if (RefuseImageInUse(path, "fragment", json)) return kExitFailure;
+  const std::atomic<bool>* stop = InstallStopSignals();
 
   // The analysis, as Analyze File would show it before the job.
   TerminalDisplay analysis(stdout, false, nullptr);
@@ -90,9 +93,10 @@ int RunFragment(const std::vector<std::string>& words) {
     if (json) PrintJobJson(nullptr, job.status(), before, nullptr);
     return kExitFailure;
   }
-  JobContext context{session.volume.get(), session.file.get(), &job, &ProcessRandom(), nullptr};
+  JobContext context{session.volume.get(), session.file.get(), &job, &ProcessRandom(), stop};
   const int result = RunFragmentJob(context, session, params);
   job.FinishProgress();
+  if (result == kJobStopped) return PrintStoppedJob(job, "fragments", before, json);
 
   PrintJobResult(job, session, result, before, json, colour);
   return result == kFragmentSucceeded ? kExitSuccess : kExitFailure;

@@ -4,6 +4,12 @@
 
 #include "cli/commands.h"
 #include "cli/json_writer.h"
+#include "cli/stop_signals.h"
+#include "display/job_context.h"
+#include "volume/image_path.h"
+#ifdef SHARDIX_HAVE_NTFSIMAGE
+#include "volume/ntfsimage/ntfs_image.h"
+#endif
 
 namespace shardix::cli {
 
@@ -28,6 +34,38 @@ int PrintRefusedAnalysis(const TerminalDisplay& analysis, const FileSession& ses
   else PrintAnalysis(stdout, analysis, ClusterBar::kBefore, colour);
   PrintPathHint(path, session);
   return kExitFailure;
+}
+
+bool RefuseImageInUse(const std::string& path, const char* command, bool json) {
+#ifdef SHARDIX_HAVE_NTFSIMAGE
+  ImagePath split;
+  if (!SplitImagePath(path, &split)) return false;
+  const std::string in_use = ImageInUseElsewhere(split.image);
+  if (in_use.empty()) return false;
+  const std::string status = "Error: " + split.image + " is " + in_use +
+                             "; it is left untouched while something else may write it";
+  if (json) PrintJobJson(nullptr, status, "null", nullptr);
+  else std::printf("%s\n", status.c_str());
+  std::fprintf(stderr, "shardix %s: unmount %s (or end the program holding it) and try again\n",
+               command, split.image.c_str());
+  return true;
+#else
+  (void)path, (void)command, (void)json;
+  return false;
+#endif
+}
+
+int PrintStoppedJob(const TerminalDisplay& job, const char* unit, const std::string& before,
+                    bool json) {
+  const std::string status = StoppedText(job.progress_position(), job.progress_maximum(), unit);
+  if (json) {
+    const int result = kJobStopped;
+    PrintJobJson(&result, status, before, nullptr);
+  } else {
+    std::printf("%s\n", status.c_str());
+  }
+  std::fflush(stdout);
+  return StopExitStatus();
 }
 
 void PrintJobResult(const TerminalDisplay& job, const FileSession& session, int result,

@@ -19,6 +19,15 @@ int PrintRefusedAnalysis(const TerminalDisplay& analysis, const FileSession& ses
                          const std::string& path, const std::string& before, bool json,
                          bool colour);
 
+// Refuses a job on an image that something else has mounted or holds
+// (status and JSON as for any refusal); returns true when it refused.
+bool RefuseImageInUse(const std::string& path, const char* command, bool json);
+
+// A job stopped by SIGINT or SIGTERM: "Stopped: N of M <unit> moved" as
+// the status (text, or JSON with `after` null); returns the exit status.
+int PrintStoppedJob(const TerminalDisplay& job, const char* unit, const std::string& before,
+                    bool json);
+
 // The finished job's After side.
 void PrintJobResult(const TerminalDisplay& job, const FileSession& session, int result,
                     const std::string& before, bool json, bool colour);

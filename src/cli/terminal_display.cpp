@@ -38,10 +38,12 @@ void TerminalDisplay::SetStatusText(const std::string& text) {
 
 void TerminalDisplay::SetProgressRange(uint32_t maximum) {
   progress_max_ = maximum;
+  progress_position_ = 0;
   progress_drawn_ = -1;
 }
 
 void TerminalDisplay::SetProgress(uint64_t position) {
+  progress_position_ = position;
   if (!progress_out_ || progress_max_ == 0) return;
   uint32_t low = static_cast<uint32_t>(position);
   int width = 40;

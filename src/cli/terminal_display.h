@@ -43,6 +43,10 @@ class TerminalDisplay : public Display {
   void FinishProgress();
 
   const std::string& status() const { return status_; }
+  // Where the job's progress stands: fragments (Fragment) or clusters
+  // (Defragment) of progress_maximum().
+  uint64_t progress_position() const { return progress_position_; }
+  uint32_t progress_maximum() const { return progress_max_; }
   bool echoes_status() const { return echo_status_; }
   bool StatusIsError() const;
   std::string Text(TextField field) const;
@@ -55,6 +59,7 @@ class TerminalDisplay : public Display {
   bool echo_status_;
   FILE* progress_out_;
   uint32_t progress_max_ = 0;
+  uint64_t progress_position_ = 0;
   int progress_drawn_ = -1;
   std::string status_;
   std::map<TextField, std::string> texts_;

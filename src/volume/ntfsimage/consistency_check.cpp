@@ -4,6 +4,8 @@
 #include <tuple>
 
 #include "volume/error_codes.h"
+#include "volume/ntfsimage/image_in_use.h"
+#include "volume/ntfsimage/image_journal.h"
 #include "volume/ntfsimage/image_mount.h"
 #ifdef _WIN32
 #include "volume/ntfsimage/image_lock.h"
@@ -257,6 +259,11 @@ uint32_t CheckImageConsistency(const std::string& image, ConsistencyReport* repo
   if (!ntfsimage::CanonicalImagePath(image, &canonical)) return kErrorFileNotFound;
   // Our own read-write mount would hold changes the image does not show yet.
   if (ntfsimage::IsMountedHere(canonical)) return kErrorSharingViolation;
+  report->in_use = ntfsimage::InUseElsewhere(canonical);
+  ntfsimage::RecoveryOutcome recovered;
+  if (const uint32_t code = ntfsimage::RecoverJournal(canonical, &recovered, report->in_use.empty()))
+    return code;
+  report->journal = ntfsimage::RecoveryText(report->image, recovered);
 
 #ifdef _WIN32
   std::shared_ptr<void> image_lock;  // held until after the unmount below
@@ -303,6 +310,10 @@ void WriteConsistencyReport(const ConsistencyReport& report, std::ostream& out) 
   out << "Clusters: " << report.total_clusters << " of " << report.cluster_size << " bytes, "
       << report.marked_used << " marked in use, " << report.owned << " owned by files\n";
   out << "File records checked: " << report.records_checked << "\n";
+  if (!report.in_use.empty())
+    out << "In use: " << report.in_use << " (what it shows may be out of date)\n";
+  out << "Journal: " << (report.journal.empty() ? "no interrupted move pending" : report.journal)
+      << "\n";
   WriteSpans("Cross-linked clusters", report.cross_linked, report.cross_linked_clusters, out);
   WriteSpans("Clusters marked in use but owned by no file", report.leaked, report.leaked_clusters,
              out);
