@@ -6,6 +6,7 @@
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/image_in_use.h"
 #include "volume/ntfsimage/image_journal.h"
+#include "volume/ntfsimage/journal_device.h"
 #include "volume/ntfsimage/image_mount.h"
 #ifdef _WIN32
 #include "volume/ntfsimage/image_lock.h"
@@ -269,16 +270,17 @@ uint32_t CheckImageConsistency(const std::string& image, ConsistencyReport* repo
   std::shared_ptr<void> image_lock;  // held until after the unmount below
   if (const uint32_t code = ntfsimage::LockImage(canonical, false, &image_lock)) return code;
 #endif
-  errno = 0;
-  ntfs_volume* vol = ntfs_mount(canonical.c_str(), NTFS_MNT_RDONLY);
-  if (!vol) return ntfsimage::MountFailureCode(errno, canonical);
+  ntfs_volume* vol = nullptr;
+  std::unique_ptr<ntfsimage::JournaledDevice> device;
+  const auto mode = report->in_use.empty() ? ntfsimage::MountMode::kRead
+                                           : ntfsimage::MountMode::kReadWhileInUse;
+  if (const uint32_t code = ntfsimage::MountJournaled(canonical, mode, &vol, &device)) return code;
   uint32_t result = kErrorSuccess;
   errno = 0;
   if (ntfs_volume_get_free_space(vol) != 0) result = CodeFromErrno(errno);
   if (result == kErrorSuccess) result = Checker(vol, report).Run();
-  errno = 0;
-  if (ntfs_umount(vol, FALSE) != 0 && result == kErrorSuccess) result = CodeFromErrno(errno);
-  return result;
+  const uint32_t unmounted = ntfsimage::UnmountJournaled(vol, std::move(device));
+  return result != kErrorSuccess ? result : unmounted;
 }
 
 namespace {

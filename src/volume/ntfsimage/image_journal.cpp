@@ -155,7 +155,11 @@ bool JournalEnabled() {
 
 std::string JournalPathFor(const std::string& canonical) {
   namespace fs = std::filesystem;
-  const std::string name = fs::path(canonical).filename().string() + ".shardix-journal";
+  // In a shared folder two images of the same name must not share a journal.
+  char tag[16];
+  std::snprintf(tag, sizeof tag, "-%08x", static_cast<unsigned>(Crc32(
+      reinterpret_cast<const uint8_t*>(canonical.data()), canonical.size())));
+  const std::string name = fs::path(canonical).filename().string() + tag + ".shardix-journal";
   if (const char* folder = std::getenv("SHARDIX_JOURNAL_DIR"); folder && *folder)
     return (fs::path(folder) / name).string();
   std::error_code error;
@@ -391,16 +395,42 @@ uint32_t RecoverJournal(const std::string& canonical, RecoveryOutcome* outcome, 
   std::error_code error;
   if (!std::filesystem::exists(path, error)) return kErrorSuccess;
 
+  // The image's write lock first: while another Shardix has the image, its
+  // journal is alive and not ours to read or remove.
+  ntfs_device* dev = nullptr;
+  if (play_back) {
+    dev = ntfs_device_alloc(canonical.c_str(), 0, &SHARDIX_LIBRARY_IO_OPS, nullptr);
+    if (!dev) return CodeFromErrno(errno);
+    errno = 0;
+    if (dev->d_ops->open(dev, O_RDWR) != 0) {
+      const uint32_t code = MountFailureCode(errno, canonical);
+      ntfs_device_free(dev);
+      return code;
+    }
+  }
+  auto release = [&dev]() -> int {
+    if (!dev) return 0;
+    const int failed = dev->d_ops->close(dev) != 0 ? (errno ? errno : EIO) : 0;
+    ntfs_device_free(dev);
+    dev = nullptr;
+    return failed;
+  };
+
   JournalFile file;
   std::vector<uint8_t> bytes;
-  if (int err = file.Open(path, false)) return CodeFromErrno(err);
-  if (int err = file.ReadAll(&bytes)) return CodeFromErrno(err);
+  int err = file.Open(path, false);
+  if (err == 0) err = file.ReadAll(&bytes);
+  if (err) {
+    release();
+    return CodeFromErrno(err);
+  }
   ParsedJournal journal;
   if (!ParseJournal(bytes, &journal)) {
     // Empty, or torn before its flush ended, when the image was not yet
     // touched: nothing to undo.
     file.Close();
     if (play_back) std::filesystem::remove(path, error);
+    release();
     return kErrorSuccess;
   }
   outcome->was_pending = true;
@@ -411,20 +441,9 @@ uint32_t RecoverJournal(const std::string& canonical, RecoveryOutcome* outcome, 
     return kErrorSuccess;
   }
 
-  ntfs_device* dev = ntfs_device_alloc(canonical.c_str(), 0, &SHARDIX_LIBRARY_IO_OPS, nullptr);
-  if (!dev) return CodeFromErrno(errno);
-  errno = 0;
-  if (dev->d_ops->open(dev, O_RDWR) != 0) {
-    const uint32_t code = MountFailureCode(errno, canonical);
-    ntfs_device_free(dev);
-    outcome->problem = "the image cannot be opened for writing: " + ErrorMessage(code);
-    return code;
-  }
-  int err = 0;
   const uint32_t boot_crc = BootCrc(dev, &err);
   if (err == 0 && boot_crc != journal.header.boot_crc) {
-    dev->d_ops->close(dev);
-    ntfs_device_free(dev);
+    release();
     outcome->problem = "the journal " + path + " belongs to another volume; it is left in place";
     std::cerr << "Shardix: " << outcome->problem << "\n";
     return kErrorInvalidData;
@@ -438,8 +457,7 @@ uint32_t RecoverJournal(const std::string& canonical, RecoveryOutcome* outcome, 
     }
   }
   if (err == 0 && dev->d_ops->sync(dev) != 0) err = errno ? errno : EIO;
-  if (dev->d_ops->close(dev) != 0 && err == 0) err = errno ? errno : EIO;
-  ntfs_device_free(dev);
+  if (const int closed = release(); err == 0) err = closed;
   if (err) {
     outcome->problem = "playing back " + path + " failed: " + ErrorMessage(CodeFromErrno(err));
     return CodeFromErrno(err);

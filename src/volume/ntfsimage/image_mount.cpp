@@ -116,7 +116,7 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
   }
   ntfs_volume* volume = nullptr;
   std::unique_ptr<JournaledDevice> device;
-  if (const uint32_t code = MountJournaled(canonical, read_only, &volume, &device)) return code;
+  if (const uint32_t code = MountJournaled(canonical, read_only ? MountMode::kReadWhileInUse : MountMode::kWrite, &volume, &device)) return code;
   // The library leaves the free count at 0 until asked to count; what the
   // mount itself wrote is committed before anything is moved.
   errno = 0;

@@ -45,7 +45,7 @@ class WriteMount {
     ntfsimage::RecoveryOutcome recovered;
     if (const uint32_t code = ntfsimage::RecoverJournal(canonical, &recovered))
       return Fail(code, "Playing back the journal of " + image, error);
-    if (const uint32_t code = ntfsimage::MountJournaled(canonical, false, &vol_, &device_))
+    if (const uint32_t code = ntfsimage::MountJournaled(canonical, ntfsimage::MountMode::kWrite, &vol_, &device_))
       return Fail(code, "Opening " + image, error);
     return kErrorSuccess;
   }

@@ -1,5 +1,11 @@
 #include "volume/ntfsimage/journal_device.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/ntfs_headers.h"
@@ -78,6 +84,48 @@ int OpIoctl(ntfs_device* dev, unsigned long request, void* argp) {
   return inner->d_ops->ioctl(inner, request, argp);
 }
 
+#ifndef _WIN32
+// Reading an image that another program holds locked (a FUSE driver keeps
+// its lock): plain reads, no lock, no writes.
+int* Fd(ntfs_device* dev) { return static_cast<int*>(dev->d_private); }
+
+int PlainOpen(ntfs_device* dev, int) {
+  struct stat st;
+  if (stat(dev->d_name, &st) != 0) return -1;
+  const int fd = open(dev->d_name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  dev->d_private = new int(fd);
+  if (S_ISBLK(st.st_mode)) NDevSetBlock(dev);
+  NDevSetReadOnly(dev);
+  NDevSetOpen(dev);
+  return 0;
+}
+int PlainClose(ntfs_device* dev) {
+  const int result = close(*Fd(dev));
+  delete Fd(dev);
+  dev->d_private = nullptr;
+  NDevClearOpen(dev);
+  return result;
+}
+s64 PlainSeek(ntfs_device* dev, s64 offset, int whence) { return lseek(*Fd(dev), offset, whence); }
+s64 PlainRead(ntfs_device* dev, void* buf, s64 count) { return read(*Fd(dev), buf, count); }
+s64 PlainWrite(ntfs_device*, const void*, s64) {
+  errno = EROFS;
+  return -1;
+}
+s64 PlainPread(ntfs_device* dev, void* buf, s64 count, s64 offset) { return pread(*Fd(dev), buf, count, offset); }
+s64 PlainPwrite(ntfs_device*, const void*, s64, s64) {
+  errno = EROFS;
+  return -1;
+}
+int PlainSync(ntfs_device*) { return 0; }
+int PlainStat(ntfs_device* dev, struct stat* buf) { return fstat(*Fd(dev), buf); }
+int PlainIoctl(ntfs_device* dev, unsigned long request, void* argp) { return ioctl(*Fd(dev), request, argp); }
+
+ntfs_device_operations g_plain_read_ops = {PlainOpen,  PlainClose,  PlainSeek, PlainRead, PlainWrite,
+                                           PlainPread, PlainPwrite, PlainSync, PlainStat, PlainIoctl};
+#endif
+
 ntfs_device_operations g_journaled_ops = {OpOpen, OpClose, OpSeek,  OpRead,  OpWrite,
                                           OpPread, OpPwrite, OpSync, OpStat, OpIoctl};
 
@@ -87,12 +135,17 @@ JournaledDevice::~JournaledDevice() {
   if (inner) ntfs_device_free(inner);
 }
 
-uint32_t MountJournaled(const std::string& canonical, bool read_only, ntfs_volume** vol,
+uint32_t MountJournaled(const std::string& canonical, MountMode mode, ntfs_volume** vol,
                         std::unique_ptr<JournaledDevice>* device) {
   *vol = nullptr;
+  const bool read_only = mode != MountMode::kWrite;
   auto wrapped = std::make_unique<JournaledDevice>();
   wrapped->read_only = read_only;
-  wrapped->inner = ntfs_device_alloc(canonical.c_str(), 0, &SHARDIX_LIBRARY_IO_OPS, nullptr);
+  ntfs_device_operations* inner_ops = &SHARDIX_LIBRARY_IO_OPS;
+#ifndef _WIN32
+  if (mode == MountMode::kReadWhileInUse) inner_ops = &g_plain_read_ops;
+#endif
+  wrapped->inner = ntfs_device_alloc(canonical.c_str(), 0, inner_ops, nullptr);
   if (!wrapped->inner) return CodeFromErrno(errno);
   wrapped->journal = std::make_unique<ImageJournal>(wrapped->inner, JournalPathFor(canonical),
                                                     JournalEnabled() && !read_only);

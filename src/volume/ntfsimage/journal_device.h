@@ -21,9 +21,15 @@ struct JournaledDevice {
   ~JournaledDevice();
 };
 
-// Mounts `canonical` (read-only when `read_only`) through a journaled
-// device. Returns 0 with *vol and *device set, or a Windows code.
-uint32_t MountJournaled(const std::string& canonical, bool read_only, ntfs_volume** vol,
+enum class MountMode {
+  kWrite,
+  kRead,           // read-only, taking the library's shared lock on the image
+  kReadWhileInUse  // read-only without a lock: something else holds the image
+};
+
+// Mounts `canonical` through a journaled device. Returns 0 with *vol and
+// *device set, or a Windows code.
+uint32_t MountJournaled(const std::string& canonical, MountMode mode, ntfs_volume** vol,
                         std::unique_ptr<JournaledDevice>* device);
 
 // The journal of a volume mounted by MountJournaled.
