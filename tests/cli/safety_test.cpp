@@ -1,6 +1,7 @@
 // What the command line promises around a job on an image: SIGINT and
 // SIGTERM stop it after the move in flight with a clean volume, and an image
-// mounted elsewhere is refused for jobs and only read, with a warning.
+// mounted elsewhere (or backing a loop device) is refused for jobs and only
+// read, with a warning.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -146,6 +147,15 @@ TEST_F(CommandLineSafety, AnImageMountedElsewhereIsRefusedForJobsAndReadWithAWar
     RunToEnd({"check", image_}, &output);
     EXPECT_NE(output.find("In use: mounted at"), std::string::npos) << output;
     ASSERT_TRUE(mount.Unmount());
+  }
+  // A loop device backed by the image (where this machine lets us make one).
+  bool made = false;
+  std::string loop = RunCommand("losetup -f --show " + ShellQuote(image_) + " 2>/dev/null", &made);
+  if (made && loop.rfind("/dev/loop", 0) == 0) {
+    loop.erase(loop.find_last_not_of("\n") + 1);
+    EXPECT_EQ(RunToEnd({"defragment", image_ + "/big.bin"}, &output), 1);
+    EXPECT_NE(output.find("is the backing file of " + loop), std::string::npos) << output;
+    RunCommand("losetup -d " + loop, &made);
   }
   EXPECT_EQ(RunToEnd({"fragment", image_ + "/big.bin", "--count", "4"}, &output), 0) << output;
   ExpectCleanAndIntact();
