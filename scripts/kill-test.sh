@@ -50,6 +50,7 @@ for i in "${!files[@]}"; do
   want[${files[i]}]=$(sha256sum < "$dir/content-$i" | cut -c1-64)
 done
 for size in "${cluster_sizes[@]}"; do
+  kills_by_size[$size]=0
   img="$dir/kill-$size.img"
   truncate -s 0 "$img" && truncate -s 192M "$img"
   mkntfs -q -F -f -c "$size" "$img" >/dev/null 2>&1
