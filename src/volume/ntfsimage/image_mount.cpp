@@ -116,7 +116,8 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
   }
   ntfs_volume* volume = nullptr;
   std::unique_ptr<JournaledDevice> device;
-  if (const uint32_t code = MountJournaled(canonical, read_only ? MountMode::kReadWhileInUse : MountMode::kWrite, &volume, &device)) return code;
+  const MountMode mode = read_only ? MountMode::kReadWhileInUse : MountMode::kWrite;
+  if (const uint32_t code = MountJournaled(canonical, mode, &volume, &device)) return code;
   // The library leaves the free count at 0 until asked to count; what the
   // mount itself wrote is committed before anything is moved.
   errno = 0;
@@ -131,7 +132,7 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
   mount->volume_ = volume;
   mount->device_ = std::move(device);
   mount->canonical_path_ = canonical;
-  mount->display_name_ = std::filesystem::path(canonical).filename().string();
+  mount->display_name_ = name;
   mount->self_ = mount;
 #ifdef _WIN32
   mount->image_lock_ = std::move(image_lock);
