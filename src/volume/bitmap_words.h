@@ -31,6 +31,30 @@ inline uint64_t LoadBitmapWord(const uint8_t* bits, uint64_t byte_count, uint64_
   }
 }
 
+// The set bits of a word, with shifts and masks: a population count
+// instruction is not part of the baseline x86-64 the programs are built
+// for, and the library call that stands in for it is slower still.
+inline unsigned CountSetBits(uint64_t x) {
+  x = x - ((x >> 1) & 0x5555555555555555ull);
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<unsigned>((x * 0x0101010101010101ull) >> 56);
+}
+
+// The set bits of `bytes` bytes. All-clear and all-set words, the bulk of
+// a real bitmap, cost a comparison each.
+inline uint64_t CountSetBits(const uint8_t* bits, uint64_t bytes) {
+  uint64_t set = 0, i = 0;
+  for (; i + 8 <= bytes; i += 8) {
+    uint64_t x;
+    std::memcpy(&x, bits + i, 8);
+    if (x == 0) continue;
+    set += x == ~uint64_t{0} ? 64 : CountSetBits(x);
+  }
+  for (; i < bytes; ++i) set += CountSetBits(bits[i]);
+  return set;
+}
+
 // The first cluster in [from, end) whose bit is set (`in_use`) or clear
 // (`!in_use`), or `end` when there is none. `bits` holds at least
 // (end + 7) / 8 bytes.

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "volume/error_codes.h"
+#include "volume/ntfsimage/free_space.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #ifdef _WIN32
 #include "volume/ntfsimage/image_lock.h"
@@ -93,7 +94,7 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
   ntfs_volume* volume = ntfs_mount(canonical.c_str(), NTFS_MNT_NONE);
   if (!volume) return MountFailureCode(errno, canonical);
   // The library leaves the free count at 0 until asked to count.
-  if (ntfs_volume_get_free_space(volume) != 0) {
+  if (CountFreeSpace(volume) != 0) {
     const int err = errno;
     ntfs_umount(volume, FALSE);
     return CodeFromErrno(err);
