@@ -37,7 +37,7 @@ class BitmapWindows {
  private:
   // A window starts on a multiple of this many bytes; one that follows the
   // last doubles in size up to the bound.
-  static constexpr int64_t kFirstWindowBytes = int64_t{1} << 16;
+  static constexpr int64_t kFirstWindowBytes = int64_t{1} << 12;
   static constexpr int64_t kLargestWindowBytes = int64_t{1} << 22;
 
   uint32_t ReadWindowAt(Volume& volume, int64_t byte);
