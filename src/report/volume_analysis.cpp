@@ -54,13 +54,15 @@ int AnalyzeVolume(Volume* volume, Display& display, VolumeAnalysisMode mode, uin
   if (!free_runs) count = 0;
   if (count) std::fill_n(free_runs, count, FreeRun{});
 
-  VolumeGeometry geometry;
-  uint32_t code = volume ? volume->GetGeometry(&geometry) : kErrorInvalidHandle;
+  // Only the cluster size: the free total comes from the walk below.
+  uint32_t sectors_per_cluster = 0, bytes_per_sector = 0;
+  uint32_t code = volume ? volume->GetClusterSize(&sectors_per_cluster, &bytes_per_sector)
+                         : kErrorInvalidHandle;
   if (code != kErrorSuccess) {
     display.ShowErrorBox(kGeometryCaption, code, BoxOwner::kNone, BoxIcon::kNone);
     return -1;
   }
-  const uint32_t cluster_size = geometry.sectors_per_cluster * geometry.bytes_per_sector;
+  const uint32_t cluster_size = sectors_per_cluster * bytes_per_sector;
 
   // The first read only learns the bitmap's size.
   VolumeBitmapBuffer header{};

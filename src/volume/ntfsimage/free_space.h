@@ -1,5 +1,5 @@
-// The free counts a mount needs (free clusters, free MFT records), counted
-// as the library counts them but over large reads a word at a time: on a
+// The free counts of a mount (free clusters, free MFT records), counted as
+// the library counts them but over larger reads a word at a time: on a
 // volume of 2^32 clusters the library's count, 64 KiB reads through a byte
 // table, cost more than reading the 512 MiB bitmap itself.
 #pragma once
