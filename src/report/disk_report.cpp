@@ -36,6 +36,13 @@ class ReportSink {
     return true;
   }
   bool Write(const char* text) { return Write(text, std::strlen(text)); }
+  // Room for `length` bytes at the block's end, to be filled and then
+  // taken with Commit; null when the block could not be handed on.
+  char* Reserve(std::size_t length) {
+    if (used_ + length > kBlockBytes && !Drain()) return nullptr;
+    return block_.get() + used_;
+  }
+  void Commit(std::size_t length) { used_ += length; }
   bool Pad(std::size_t count) {
     static const char kSpaces[] = "                                                  ";  // 50
     for (std::size_t step; count > 0; count -= step) {
@@ -93,13 +100,16 @@ bool WriteCell(ReportSink& sink, std::size_t width, const std::string& cell) {
 // An allocation row held as numbers, formatted as its cells would read and
 // then be padded by WriteCell, straight into one line.
 bool WriteAllocationLine(ReportSink& sink, const AllocationRow& row) {
-  char line[128];
+  constexpr std::size_t kLongestLine = 20 + 3 + 20 + 2 + 20 + 15 + 6 + 2;
+  char* const line = sink.Reserve(kLongestLine);
+  if (!line) return false;
   char* at = line;
-  auto number = [&at, &line](uint64_t value) {
-    at = std::to_chars(at, line + sizeof line, value).ptr;
-  };
+  auto number = [&at](uint64_t value) { at = std::to_chars(at, at + 20, value).ptr; };
   auto pad_to = [&at](char* cell, std::size_t width) {
-    while (at < cell + width) *at++ = ' ';
+    if (at < cell + width) {
+      std::memset(at, ' ', static_cast<std::size_t>(cell + width - at));
+      at = cell + width;
+    }
   };
   char* cell = at;
   number(row.first_lcn);
@@ -110,15 +120,15 @@ bool WriteAllocationLine(ReportSink& sink, const AllocationRow& row) {
   cell = at;
   number(row.length);
   pad_to(cell, 15);
-  cell = at;
-  const char* state = row.in_use ? "In-Use" : "Free";
-  const std::size_t state_length = std::strlen(state);
-  std::memcpy(at, state, state_length);
-  at += state_length;
-  pad_to(cell, 6);
-  std::memcpy(at, kLineEnd, 2);
-  at += 2;
-  return sink.Write(line, static_cast<std::size_t>(at - line));
+  if (row.in_use) {
+    std::memcpy(at, "In-Use\r\n", 8);
+    at += 8;
+  } else {
+    std::memcpy(at, "Free  \r\n", 8);
+    at += 8;
+  }
+  sink.Commit(static_cast<std::size_t>(at - line));
+  return true;
 }
 
 bool WriteReport(ReportSink& sink, const DiskReportLists& lists) {
