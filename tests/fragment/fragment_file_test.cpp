@@ -370,7 +370,9 @@ TEST(FragmentFileLarge, FragmentCostsTheClustersItTestsNotTheVolume) {
     EXPECT_TRUE(display.boxes.empty());
     // 50 fragments, each from a fresh window of 64 KiB at most.
     EXPECT_LE(volume.bytes_requested, 50u * 65536u + 24u) << method;
-    if (method == kFirstFit) EXPECT_EQ(volume.moves[0].lcn, 8);  // past the byte that held 5
+    if (method == kFirstFit) {
+      EXPECT_EQ(volume.moves[0].lcn, 8);  // past the byte that held 5
+    }
   }
 }
 
