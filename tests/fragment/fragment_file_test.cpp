@@ -368,7 +368,7 @@ TEST(FragmentFileLarge, FragmentCostsTheClustersItTestsNotTheVolume) {
     EXPECT_EQ(FragmentFile(context, 50, 10, method, 500), kFragmentSucceeded) << method;
     ASSERT_EQ(volume.moves.size(), 50u);
     EXPECT_TRUE(display.boxes.empty());
-    // 50 fragments, each from a fresh window of 64 KiB at most.
+    // 50 fragments: far less than 64 KiB of bitmap each (a 4 KiB window).
     EXPECT_LE(volume.bytes_requested, 50u * 65536u + 24u) << method;
     if (method == kFirstFit) {
       EXPECT_EQ(volume.moves[0].lcn, 8);  // past the byte that held 5
