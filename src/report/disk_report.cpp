@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "volume/error_codes.h"
 
@@ -16,31 +18,74 @@ namespace {
 constexpr char kSaveErrorCaption[] = "File save error";
 constexpr char kLineEnd[] = "\r\n";
 
-// Where the report's pieces go: a string or a file.
+// Where the report's pieces go: a string or a file. The pieces are gathered
+// in one large block that is handed on whole, so a report of a million rows
+// costs a few dozen writes rather than millions of small ones.
 class ReportSink {
  public:
+  static constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+
   virtual ~ReportSink() = default;
-  virtual bool Write(const char* text, std::size_t length) = 0;
+  bool Write(const char* text, std::size_t length) {
+    if (used_ + length > kBlockBytes) {
+      if (!Drain()) return false;
+      if (length > kBlockBytes) return Hand(text, length);
+    }
+    std::memcpy(block_.get() + used_, text, length);
+    used_ += length;
+    return true;
+  }
   bool Write(const char* text) { return Write(text, std::strlen(text)); }
+  // Room for `length` bytes at the block's end, to be filled and then
+  // taken with Commit; null when the block could not be handed on.
+  char* Reserve(std::size_t length) {
+    if (used_ + length > kBlockBytes && !Drain()) return nullptr;
+    return block_.get() + used_;
+  }
+  void Commit(std::size_t length) { used_ += length; }
+  bool Pad(std::size_t count) {
+    static const char kSpaces[] = "                                                  ";  // 50
+    for (std::size_t step; count > 0; count -= step) {
+      step = std::min(count, sizeof kSpaces - 1);
+      if (!Write(kSpaces, step)) return false;
+    }
+    return true;
+  }
+  // Hands on what the block holds.
+  bool Drain() {
+    const bool handed = used_ == 0 || Hand(block_.get(), used_);
+    used_ = 0;
+    return handed;
+  }
+
+ protected:
+  ReportSink() : block_(new char[kBlockBytes]) {}
+  virtual bool Hand(const char* bytes, std::size_t length) = 0;
+
+ private:
+  std::unique_ptr<char[]> block_;
+  std::size_t used_ = 0;
 };
 
 class StringSink : public ReportSink {
  public:
-  bool Write(const char* text, std::size_t length) override {
-    out.append(text, length);
+  std::string out;
+
+ private:
+  bool Hand(const char* bytes, std::size_t length) override {
+    out.append(bytes, length);
     return true;
   }
-  std::string out;
 };
 
 class FileSink : public ReportSink {
  public:
   explicit FileSink(std::FILE* file) : file_(file) {}
-  bool Write(const char* text, std::size_t length) override {
-    return std::fwrite(text, 1, length, file_) == length;
-  }
 
  private:
+  bool Hand(const char* bytes, std::size_t length) override {
+    return std::fwrite(bytes, 1, length, file_) == length;
+  }
   std::FILE* file_;
 };
 
@@ -48,14 +93,41 @@ class FileSink : public ReportSink {
 // and padded with spaces to `width`, as a "%-25s" format pads it; a longer
 // text is written whole.
 bool WriteCell(ReportSink& sink, std::size_t width, const std::string& cell) {
-  static const char kSpaces[] = "                                                  ";  // 50
   const std::size_t length = strnlen(cell.c_str(), kTextBufferSize - 1);
-  if (!sink.Write(cell.data(), length)) return false;
-  for (std::size_t padded = length; padded < width;) {
-    const std::size_t step = std::min(width - padded, sizeof kSpaces - 1);
-    if (!sink.Write(kSpaces, step)) return false;
-    padded += step;
+  return sink.Write(cell.data(), length) && (length >= width || sink.Pad(width - length));
+}
+
+// An allocation row held as numbers, formatted as its cells would read and
+// then be padded by WriteCell, straight into one line.
+bool WriteAllocationLine(ReportSink& sink, const AllocationRow& row) {
+  constexpr std::size_t kLongestLine = 20 + 3 + 20 + 2 + 20 + 15 + 6 + 2;
+  char* const line = sink.Reserve(kLongestLine);
+  if (!line) return false;
+  char* at = line;
+  auto number = [&at](uint64_t value) { at = std::to_chars(at, at + 20, value).ptr; };
+  auto pad_to = [&at](char* cell, std::size_t width) {
+    if (at < cell + width) {
+      std::memset(at, ' ', static_cast<std::size_t>(cell + width - at));
+      at = cell + width;
+    }
+  };
+  char* cell = at;
+  number(row.first_lcn);
+  std::memcpy(at, " - ", 3);
+  at += 3;
+  number(row.first_lcn + row.length - 1);
+  pad_to(cell, 25);
+  cell = at;
+  number(row.length);
+  pad_to(cell, 15);
+  if (row.in_use) {
+    std::memcpy(at, "In-Use\r\n", 8);
+    at += 8;
+  } else {
+    std::memcpy(at, "Free  \r\n", 8);
+    at += 8;
   }
+  sink.Commit(static_cast<std::size_t>(at - line));
   return true;
 }
 
@@ -76,12 +148,17 @@ bool WriteReport(ReportSink& sink, const DiskReportLists& lists) {
     return false;
   const std::size_t allocation_rows = lists.AllocationRowCount();
   for (std::size_t i = 0; i < allocation_rows; ++i) {
+    AllocationRow numbers;
+    if (lists.AllocationRowNumbers(i, &numbers)) {
+      if (!WriteAllocationLine(sink, numbers)) return false;
+      continue;
+    }
     AllocationRowText row = lists.AllocationRowAt(i);
     if (!WriteCell(sink, 25, row.range) || !WriteCell(sink, 15, row.clusters) ||
         !WriteCell(sink, 6, row.state) || !sink.Write(kLineEnd))
       return false;
   }
-  return true;
+  return sink.Drain();
 }
 
 uint32_t LastErrorOr(uint32_t fallback) {

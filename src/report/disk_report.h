@@ -21,6 +21,12 @@ class DiskReportLists {
   virtual SummaryRowText SummaryRowAt(std::size_t index) const = 0;
   virtual std::size_t AllocationRowCount() const = 0;
   virtual AllocationRowText AllocationRowAt(std::size_t index) const = 0;
+  // The row as numbers, where the lists hold it so (the report then formats
+  // it without going through its cell texts); false where they do not.
+  virtual bool AllocationRowNumbers(std::size_t index, AllocationRow* row) const {
+    (void)index, (void)row;
+    return false;
+  }
 };
 
 // Lists kept in memory, filled by the analysis like the dialog's controls.
@@ -31,6 +37,10 @@ class StoredReportLists : public DiskReportLists {
   std::size_t AllocationRowCount() const override { return allocation.size(); }
   AllocationRowText AllocationRowAt(std::size_t index) const override {
     return FormatAllocationRow(allocation.at(index));
+  }
+  bool AllocationRowNumbers(std::size_t index, AllocationRow* row) const override {
+    *row = allocation.at(index);
+    return true;
   }
 
   // A column click on the allocation list: the sort state moves on and the

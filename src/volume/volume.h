@@ -83,6 +83,19 @@ class Volume {
   // Cluster geometry and free space, as GetDiskFreeSpace reports them.
   virtual uint32_t GetGeometry(VolumeGeometry* geometry) = 0;
 
+  // Only the cluster's sectors and the sector's bytes, for callers that need
+  // no free count: a backend that must read the whole bitmap to count free
+  // clusters answers this without doing so.
+  virtual uint32_t GetClusterSize(uint32_t* sectors_per_cluster, uint32_t* bytes_per_sector) {
+    VolumeGeometry geometry;
+    const uint32_t code = GetGeometry(&geometry);
+    if (code == 0) {
+      *sectors_per_cluster = geometry.sectors_per_cluster;
+      *bytes_per_sector = geometry.bytes_per_sector;
+    }
+    return code;
+  }
+
   // Name shown to people: "C:" for a drive, the image's file name for an image.
   virtual std::string DisplayName() const = 0;
 };

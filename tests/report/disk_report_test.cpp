@@ -111,6 +111,30 @@ TEST_F(SaveDiskReportTest, WritesTheReportBytesAndReplacesAnOlderFileWhole) {
   EXPECT_TRUE(display_.boxes.empty());
 }
 
+// Enough rows for several of the blocks the report is written in: every
+// line is what the printf formats of the rows give.
+TEST_F(SaveDiskReportTest, ReportOfManyBlocksHoldsEveryRowAsPrintfFormatsIt) {
+  StoredReportLists lists;
+  std::mt19937_64 random(3);
+  std::string expected_rows;
+  char line[256], range[64], clusters[32];
+  for (int i = 0; i < 60000; ++i) {
+    const uint64_t first = random() >> (random() % 64), length = 1 + (random() >> (random() % 64 | 1));
+    const bool in_use = random() % 2;
+    lists.allocation.push_back({first, length, in_use});
+    std::snprintf(range, sizeof range, "%llu - %llu", static_cast<unsigned long long>(first),
+                  static_cast<unsigned long long>(first + length - 1));
+    std::snprintf(clusters, sizeof clusters, "%llu", static_cast<unsigned long long>(length));
+    std::snprintf(line, sizeof line, "%-25s%-15s%-6s\r\n", range, clusters, in_use ? "In-Use" : "Free");
+    expected_rows += line;
+  }
+  fs::path path = dir_ / "large.txt";
+  ASSERT_EQ(SaveDiskReport(display_, lists, path.string()), 0);
+  const std::string saved = Read(path);
+  ASSERT_GT(saved.size(), std::size_t{3} << 20);
+  EXPECT_EQ(saved, std::string("Disk summary:\r\n\r\n") + kHeadings + expected_rows);
+}
+
 TEST_F(SaveDiskReportTest, FolderThatDoesNotExistShowsTheSaveErrorBox) {
   fs::path path = dir_ / "missing" / "report.txt";
   EXPECT_EQ(SaveDiskReport(display_, AnalysedLists("10"), path.string()), -1);
@@ -135,9 +159,9 @@ TEST_F(SaveDiskReportTest, PathNamingAFolderIsRefused) {
 // fetched any more would.
 class FailingLists : public StoredReportLists {
  public:
-  AllocationRowText AllocationRowAt(std::size_t index) const override {
+  bool AllocationRowNumbers(std::size_t index, AllocationRow* row) const override {
     if (index == 2) throw std::bad_alloc();
-    return StoredReportLists::AllocationRowAt(index);
+    return StoredReportLists::AllocationRowNumbers(index, row);
   }
 };
 

@@ -33,6 +33,7 @@ class ImageVolume final : public Volume {
   uint32_t MoveClusters(VolumeFile& file, int64_t starting_vcn, int64_t target_lcn,
                     uint32_t cluster_count) override;
   uint32_t GetGeometry(VolumeGeometry* geometry) override;
+  uint32_t GetClusterSize(uint32_t* sectors_per_cluster, uint32_t* bytes_per_sector) override;
   std::string DisplayName() const override { return mount_->display_name(); }
 
  private:

@@ -118,14 +118,16 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
   std::unique_ptr<JournaledDevice> device;
   const MountMode mode = read_only ? MountMode::kReadWhileInUse : MountMode::kWrite;
   if (const uint32_t code = MountJournaled(canonical, mode, &volume, &device)) return code;
-  // The library leaves the free count at 0 until asked to count; what the
-  // mount itself wrote is committed before anything is moved.
-  errno = 0;
-  uint32_t ready = ntfs_volume_get_free_space(volume) != 0 ? CodeFromErrno(errno) : kErrorSuccess;
-  if (ready == kErrorSuccess && !read_only) ready = CommitVolume(volume);
-  if (ready != kErrorSuccess) {
-    UnmountJournaled(volume, std::move(device));
-    return ready;
+  // The free counts are left unknown (the library then keeps them as it
+  // goes only where it knows them) until the geometry is asked for: counting
+  // reads the whole bitmap, 480 MiB on a 15 TiB volume, which a job that
+  // tests a few windows of it should not pay for. What the mount itself
+  // wrote is committed before anything is moved.
+  if (!read_only) {
+    if (const uint32_t code = CommitVolume(volume)) {
+      UnmountJournaled(volume, std::move(device));
+      return code;
+    }
   }
 
   std::shared_ptr<ImageMount> mount(new ImageMount(), MountCloser());

@@ -2,6 +2,7 @@
 
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/cluster_move.h"
+#include "volume/ntfsimage/free_space.h"
 #include "volume/ntfsimage/image_handles.h"
 #include "volume/ntfsimage/image_in_use.h"
 #include "volume/ntfsimage/ntfs_errors.h"
@@ -88,10 +89,21 @@ uint32_t ImageVolume::GetGeometry(VolumeGeometry* geometry) {
   if (!geometry) return kErrorInvalidParameter;
   std::lock_guard<std::mutex> hold(mount_->lock());
   ntfs_volume* vol = mount_->volume();
+  // Counted from the bitmap as it is now, the first time it is needed.
+  if (!NVolFreeSpaceKnown(vol) && CountFreeSpace(vol) != 0) return CodeFromErrno(errno);
   geometry->bytes_per_sector = vol->sector_size;
   geometry->sectors_per_cluster = vol->cluster_size / vol->sector_size;
   geometry->free_clusters = static_cast<uint64_t>(std::max<s64>(vol->free_clusters, 0));
   geometry->total_clusters = static_cast<uint64_t>(vol->nr_clusters);
+  return kErrorSuccess;
+}
+
+uint32_t ImageVolume::GetClusterSize(uint32_t* sectors_per_cluster, uint32_t* bytes_per_sector) {
+  if (!sectors_per_cluster || !bytes_per_sector) return kErrorInvalidParameter;
+  std::lock_guard<std::mutex> hold(mount_->lock());
+  ntfs_volume* vol = mount_->volume();
+  *bytes_per_sector = vol->sector_size;
+  *sectors_per_cluster = vol->cluster_size / vol->sector_size;
   return kErrorSuccess;
 }
 
