@@ -78,7 +78,8 @@ int RunFragment(const std::vector<std::string>& words) {
   }
   SeedRandom(output.seed);
   unsigned long long requested = 0;
-  output.requested = ParseUnsigned(*count_text, &requested) ? requested : ~uint64_t{0};
+  output.requested_fits = ParseUnsigned(*count_text, &requested);
+  output.requested = output.requested_fits ? requested : ~uint64_t{0};
 
   output.json = args.Has("--json");
   output.quiet = !output.json && args.Has("--quiet");

@@ -62,7 +62,8 @@ void PrintJobJson(const JobOutput& output, const int* result, const std::string&
   json.Key("before").Raw(output.before);
   if (after) json.Key("after").Raw(*after);
   else json.Key("after").Null();
-  if (output.fragment) json.Key("requested").Number(output.requested);
+  // A count too large for 64 bits was refused as out of range; it has no number.
+  if (output.fragment) json.Key("requested").OptionalNumber(output.requested_fits ? std::optional<uint64_t>(output.requested) : std::nullopt);
   json.Key("moved").Number(moved);
   if (output.fragment) json.Key("seed").Number(output.seed);
   json.EndObject();

@@ -1,7 +1,10 @@
 // The command line as a user meets it: the demo end to end, analyze --json
-// against ntfsinfo, and the exit status of bad input.
+// against ntfsinfo, the exit status of bad input, what a job says it did,
+// the files it will not move, progress on a terminal, and saving the report.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sys/wait.h>
 
@@ -15,8 +18,10 @@ struct CliRun {
   std::string out;
 };
 
-CliRun Shardix(const std::string& words) {
-  std::string command = std::string(SHARDIX_CLI) + " " + words + " 2>/dev/null";
+// `stderr_too`: the error stream goes into `out` as well.
+CliRun Shardix(const std::string& words, bool stderr_too = false) {
+  std::string command =
+      std::string(SHARDIX_CLI) + " " + words + (stderr_too ? " 2>&1" : " 2>/dev/null");
   FILE* pipe = popen(command.c_str(), "r");
   CliRun run{-1, ""};
   if (!pipe) return run;
@@ -97,6 +102,126 @@ TEST(CommandLine, BadInputIsRefusedWithoutTouchingAnything) {
   EXPECT_NE(plain.out.find("\"status\":\"Error: "), std::string::npos);
   CliRun not_ntfs = Shardix("check /etc/hostname");
   EXPECT_EQ(not_ntfs.status, 1);
+}
+
+// A number after `key` in JSON text ("key":N), or -1.
+int64_t JsonNumber(const std::string& json, const std::string& key, std::size_t from = 0) {
+  std::smatch match;
+  std::string rest = json.substr(from);
+  if (!std::regex_search(rest, match, std::regex("\"" + key + "\":(\\d+)"))) return -1;
+  return std::stoll(match[1]);
+}
+
+// An image of `megabytes` with `name` copied in by ntfscp: `bytes` random bytes.
+std::string ImageWithFile(const ScratchDir& scratch, const std::string& image_name, int megabytes,
+                          const std::string& name, std::size_t bytes, std::vector<uint8_t>* content) {
+  const std::string image = scratch.path() + "/" + image_name;
+  const std::string source = scratch.path() + "/" + name;
+  EXPECT_TRUE(MakeNtfsImage(image, uint64_t(megabytes) << 20, 4096));
+  *content = PseudoRandomBytes(bytes, 7);
+  std::ofstream(source, std::ios::binary).write(reinterpret_cast<const char*>(content->data()),
+                                                static_cast<std::streamsize>(content->size()));
+  bool ok = false;
+  RunCommand("ntfscp " + ShellQuote(image) + " " + ShellQuote(source) + " " + ShellQuote(name), &ok);
+  EXPECT_TRUE(ok);
+  return image;
+}
+
+TEST(CommandLine, NumbersHelpAndVersionFollowTheConventionsAndRefusalsTouchNothing) {
+  ScratchDir scratch;
+  std::vector<uint8_t> content;
+  const std::string image = ImageWithFile(scratch, "disk.img", 8, "f.bin", 400 << 10, &content);
+  const std::string file = ShellQuote(image + "/f.bin");
+  const std::vector<uint8_t> before = ReadHostFile(image);
+
+  for (const char* count : {"' 5'", "'+5'", "'5abc'", "1e9", "3.7", "abc", "''", "-5"})
+    EXPECT_EQ(Shardix("fragment " + file + " --count " + count).status, 2) << count;
+  for (const char* seed : {"4294967296", "-1", "0x10", "' 1'"})
+    EXPECT_EQ(Shardix("fragment " + file + " --count 3 --seed " + seed).status, 2) << seed;
+  EXPECT_EQ(Shardix("fragment " + file + " --count 3 --size 11").status, 2);
+  EXPECT_EQ(Shardix("fragment " + file + " --count 3 --method best-fit").status, 2);
+  // Well-formed numbers out of range are the job's own refusal.
+  for (const char* count : {"0", "101", "99999999999999999999999999"}) {
+    CliRun refused = Shardix("fragment " + file + " --count " + count + " --json");
+    EXPECT_EQ(refused.status, 1) << count;
+    EXPECT_NE(refused.out.find("\"status\":\"Error: Number of fragments must be between 1 and 100\""),
+              std::string::npos) << refused.out;
+  }
+  EXPECT_EQ(ReadHostFile(image), before);
+
+  for (const char* command : {"analyze", "fragment", "defragment", "volume-info", "check", "demo"}) {
+    CliRun help = Shardix(std::string(command) + " --help");
+    EXPECT_EQ(help.status, 0) << command;
+    EXPECT_EQ(help.out.rfind(std::string("usage: shardix ") + command, 0), 0u) << help.out;
+    EXPECT_EQ(Shardix(std::string("help ") + command).out, help.out);
+  }
+  EXPECT_EQ(Shardix("help no-such-command").status, 2);
+  CliRun version = Shardix("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("shardix [0-9.]+\n"))) << version.out;
+}
+
+TEST(CommandLine, FragmentSaysWhatItDidAndTheSeedRepeatsTheLayout) {
+  ScratchDir scratch;
+  std::vector<uint8_t> content;
+  const std::string image = ImageWithFile(scratch, "disk.img", 16, "f.bin", 1 << 20, &content);
+  const std::string copy = scratch.path() + "/copy.img";
+  std::filesystem::copy_file(image, copy);
+  std::vector<uint8_t> big;
+  // Most of a small volume: the pieces run out of room part way.
+  const std::string third = ImageWithFile(scratch, "tight.img", 8, "f.bin", 4500000, &big);
+  auto fragments_now = [](const std::string& img) {
+    return JsonNumber(Shardix("analyze --json " + ShellQuote(img + "/f.bin")).out, "fragment_count");
+  };
+
+  // No seed given: the one drawn is printed, and given back on a copy of the
+  // image it makes the same layout.
+  CliRun drawn = Shardix("fragment " + ShellQuote(image + "/f.bin") + " --count 12 --method random");
+  ASSERT_EQ(drawn.status, 0) << drawn.out;
+  std::smatch seed;
+  ASSERT_TRUE(std::regex_search(drawn.out, seed, std::regex("\nSeed: (\\d+)\n"))) << drawn.out;
+  CliRun again = Shardix("fragment " + ShellQuote(copy + "/f.bin") + " --count 12 --method random --seed " +
+                         std::string(seed[1]) + " --quiet");
+  ASSERT_EQ(again.status, 0) << again.out;
+  EXPECT_EQ(again.out.find("Filename:"), std::string::npos) << again.out;  // only the result
+  EXPECT_EQ(again.out.find("Seed:"), std::string::npos) << again.out;      // given, not drawn
+  EXPECT_EQ(NtfsinfoExtents(copy, "/f.bin"), NtfsinfoExtents(image, "/f.bin"));
+  const int64_t random_now = fragments_now(image);
+  EXPECT_NE(drawn.out.find(random_now == 12 ? std::string("The file now has 12 fragments, as asked.")
+                                            : "The file now has " + std::to_string(random_now) +
+                                                  " fragments, not the 12 asked for: "),
+            std::string::npos) << drawn.out;
+
+  // First Fit puts the pieces side by side, where they join again.
+  CliRun first_fit = Shardix("fragment " + ShellQuote(image + "/f.bin") + " --count 40 --method FIRST_fit --json");
+  ASSERT_EQ(first_fit.status, 0) << first_fit.out;
+  EXPECT_EQ(JsonNumber(first_fit.out, "requested"), 40);
+  EXPECT_EQ(JsonNumber(first_fit.out, "moved"), 40);
+  CliRun first_fit_text = Shardix("fragment " + ShellQuote(copy + "/f.bin") + " --count 40 --method firstfit");
+  const int64_t now = fragments_now(copy);
+  ASSERT_GT(now, 0);
+  ASSERT_LT(now, 40);
+  EXPECT_NE(first_fit_text.out.find("The file now has " + std::to_string(now) + " fragment" +
+                                    (now == 1 ? "" : "s") +
+                                    ", not the 40 asked for: First Fit places pieces side by side"),
+            std::string::npos) << first_fit_text.out;
+
+  // A job that runs out of room says how far it got; the file keeps its bytes.
+  CliRun stuck = Shardix("fragment " + ShellQuote(third + "/f.bin") + " --count 40 --method concentrated --seed 1 --json");
+  EXPECT_EQ(stuck.status, 1) << stuck.out;
+  EXPECT_NE(stuck.out.find("\"result\":-1"), std::string::npos) << stuck.out;
+  EXPECT_EQ(JsonNumber(stuck.out, "seed"), 1);
+  const int64_t moved = JsonNumber(stuck.out, "moved");
+  EXPECT_GT(moved, 0);
+  EXPECT_LT(moved, 40);
+  EXPECT_EQ(NtfscatBytes(third, "/f.bin"), big);
+  EXPECT_EQ(Shardix("check " + ShellQuote(third)).status, 0);
+  // Too little free space to gather it: refused before any move.
+  CliRun no_room = Shardix("defragment " + ShellQuote(third + "/f.bin"));
+  EXPECT_EQ(no_room.status, 1);
+  EXPECT_NE(no_room.out.find("0 pieces were moved before the job stopped; the file's data is intact"),
+            std::string::npos) << no_room.out;
+  EXPECT_EQ(NtfscatBytes(third, "/f.bin"), big);
 }
 
 }  // namespace
