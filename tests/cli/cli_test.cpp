@@ -3,6 +3,7 @@
 // the files it will not move, progress on a terminal, and saving the report.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -222,6 +223,124 @@ TEST(CommandLine, FragmentSaysWhatItDidAndTheSeedRepeatsTheLayout) {
   EXPECT_NE(no_room.out.find("0 pieces were moved before the job stopped; the file's data is intact"),
             std::string::npos) << no_room.out;
   EXPECT_EQ(NtfscatBytes(third, "/f.bin"), big);
+}
+
+TEST(CommandLine, FoldersStreamsSystemAndSparseFilesGetOneClearRefusalEach) {
+  ScratchDir scratch;
+  const std::string image = scratch.path() + "/disk.img";
+  ASSERT_TRUE(MakeNtfsImage(image, 16 << 20, 4096));
+  {
+    FuseMount mount(image, scratch.path() + "/mnt");
+    ASSERT_TRUE(mount.ok());
+    const std::string root = scratch.path() + "/mnt/";
+    std::filesystem::create_directory(root + "folder");
+    ASSERT_TRUE(WriteWholeFile(root + "data.bin", PseudoRandomBytes(64 * 4096, 1)));
+    // Allocated, a hole of 16 clusters, allocated.
+    ASSERT_TRUE(WriteWholeFile(root + "holes.bin", PseudoRandomBytes(8 * 4096, 2)));
+    FILE* sparse = fopen((root + "holes.bin").c_str(), "r+b");
+    ASSERT_TRUE(sparse && fseek(sparse, 24L * 4096, SEEK_SET) == 0);
+    std::vector<uint8_t> tail = PseudoRandomBytes(8 * 4096, 3);
+    ASSERT_EQ(fwrite(tail.data(), 1, tail.size(), sparse), tail.size());
+    ASSERT_EQ(fclose(sparse), 0);
+    ASSERT_TRUE(mount.Unmount());
+  }
+  const std::vector<uint8_t> before = ReadHostFile(image);
+  const struct {
+    const char* inner;
+    const char* refusal;
+  } kCases[] = {
+      {"/folder", " is a folder, not a file"},
+      {"/$Extend", " is a folder, not a file"},
+      {"/data.bin:extra", " names a stream (file:stream)"},
+      {"/$MFT", " is one of the volume's system files"},
+      {"/$Extend/$Quota", " is one of the volume's system files"},
+      {"/holes.bin", " is a sparse file"},
+  };
+  for (const auto& c : kCases) {
+    const std::string path = ShellQuote(image + c.inner);
+    const std::string expected = "\"status\":\"Error: " + image + c.inner + c.refusal;
+    for (const std::string& command : {"analyze --json " + path, "fragment --json --count 2 " + path,
+                                       "defragment --json " + path}) {
+      CliRun run = Shardix(command);
+      EXPECT_EQ(run.status, 1) << command;
+      EXPECT_NE(run.out.find(expected), std::string::npos) << command << "\n" << run.out;
+    }
+  }
+  EXPECT_EQ(ReadHostFile(image), before);
+  // The sparse file is still listed, its hole without a place on the volume.
+  CliRun holes = Shardix("analyze --json " + ShellQuote(image + "/holes.bin"));
+  EXPECT_NE(holes.out.find("{\"number\":2,\"clusters\":16,\"lcn\":null}"), std::string::npos) << holes.out;
+}
+
+TEST(CommandLine, ProgressIsRedrawnInPlaceOnlyOnATerminal) {
+  ScratchDir scratch;
+  std::vector<uint8_t> content;
+  const std::string image = ImageWithFile(scratch, "disk.img", 16, "f.bin", 1 << 20, &content);
+  const std::string copy = scratch.path() + "/copy.img";
+  std::filesystem::copy_file(image, copy);
+  const std::string words = " --count 60 --method scattered --seed 9";
+
+  CliRun piped = Shardix("fragment " + ShellQuote(copy + "/f.bin") + words);
+  ASSERT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(piped.out.find('\r'), std::string::npos);
+  EXPECT_EQ(piped.out.find("Attempting to move"), std::string::npos);
+  EXPECT_NE(piped.out.find("\nFile was successfully fragmented!\n"), std::string::npos) << piped.out;
+
+  // script(1) gives the program a terminal.
+  bool ok = false;
+  const std::string terminal = RunCommand(
+      "script -qec " + ShellQuote(std::string(SHARDIX_CLI) + " fragment " + ShellQuote(image + "/f.bin") + words) +
+          " /dev/null",
+      &ok);
+  ASSERT_TRUE(ok) << terminal;
+  // Each redraw climbs back over the one line break between status and bar,
+  // so what stays is the piped output's lines and the bar, not a line per move.
+  std::size_t redraws = 0;
+  for (std::size_t at = 0; (at = terminal.find("\x1b[1A", at)) != std::string::npos; ++at) ++redraws;
+  const auto breaks = static_cast<std::size_t>(std::count(terminal.begin(), terminal.end(), '\n'));
+  const auto piped_breaks = static_cast<std::size_t>(std::count(piped.out.begin(), piped.out.end(), '\n'));
+  EXPECT_GT(redraws, 60u);
+  EXPECT_LE(breaks - redraws, piped_breaks + 2) << terminal;
+  EXPECT_NE(terminal.find("\r\x1b[1A\x1b[2KFile was successfully fragmented!"), std::string::npos);
+  EXPECT_NE(terminal.find("] 100%"), std::string::npos);
+}
+
+TEST(CommandLine, SaveWritesTheReportButNeverOverTheImageAndReportsWriteErrors) {
+  ScratchDir scratch;
+  std::vector<uint8_t> content;
+  const std::string image = ImageWithFile(scratch, "disk.img", 8, "f.bin", 1 << 16, &content);
+  const std::vector<uint8_t> before = ReadHostFile(image);
+  std::filesystem::create_symlink(image, scratch.path() + "/link.img");
+  std::filesystem::create_directory(scratch.path() + "/sub");
+  for (const std::string& target : {image, scratch.path() + "/link.img", scratch.path() + "/sub/../disk.img"}) {
+    CliRun refused = Shardix("volume-info " + ShellQuote(image + "/f.bin") + " --save " + ShellQuote(target), true);
+    EXPECT_EQ(refused.status, 1) << target;
+    EXPECT_NE(refused.out.find("is the image or device being reported on"), std::string::npos) << refused.out;
+  }
+  EXPECT_EQ(ReadHostFile(image), before);
+
+  CliRun full = Shardix("volume-info " + ShellQuote(image) + " --save /dev/full", true);
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.out.find("File save error: There is not enough space on the disk."), std::string::npos)
+      << full.out;
+
+  // A report saved over an older one: the same bytes as printed, the older
+  // one's name and mode kept, nothing else left in the folder.
+  const std::string report = scratch.path() + "/sub/report.txt";
+  std::ofstream(report) << "old";
+  std::filesystem::permissions(report, std::filesystem::perms(0640));
+  CliRun saved = Shardix("volume-info " + ShellQuote(image) + " --save " + ShellQuote(report));
+  ASSERT_EQ(saved.status, 0);
+  std::vector<uint8_t> bytes = ReadHostFile(report);
+  std::string text(bytes.begin(), bytes.end());
+  EXPECT_EQ(text.rfind("Disk summary:\r\n", 0), 0u);
+  std::string lines = text;
+  for (std::size_t at = 0; (at = lines.find("\r\n", at)) != std::string::npos;) lines.erase(at, 1);
+  EXPECT_NE(saved.out.find("\n\n" + lines), std::string::npos) << saved.out;
+  EXPECT_EQ(std::filesystem::status(report).permissions(), std::filesystem::perms(0640));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path() + "/sub"),
+                          std::filesystem::directory_iterator()), 1);
 }
 
 }  // namespace
