@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "analysis/file_display.h"
-#include "app/text_util.h"
+#include "display/text_util.h"
 #include "volume/error_codes.h"
 #include "volume/image_path.h"
 
