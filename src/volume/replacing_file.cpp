@@ -14,8 +14,6 @@ namespace shardix {
 
 namespace {
 
-constexpr std::size_t kBufferSize = 1 << 16;
-
 uint32_t LastError() { return ErrorFromErrno(errno != 0 ? errno : EIO); }
 
 std::string FolderOf(const std::string& path) {
@@ -37,8 +35,6 @@ mode_t CreationMode() {
 }
 
 }  // namespace
-
-ReplacingFile::~ReplacingFile() { Abandon(); }
 
 uint32_t ReplacingFile::Open(const std::string& path) {
   Abandon();
@@ -109,12 +105,6 @@ uint32_t ReplacingFile::Open(const std::string& path) {
   return kErrorSuccess;
 }
 
-uint32_t ReplacingFile::Drain() {
-  if (WriteThrough(buffer_.data(), buffer_.size()) != kErrorSuccess) return failure_;
-  buffer_.clear();
-  return kErrorSuccess;
-}
-
 uint32_t ReplacingFile::WriteThrough(const char* at, std::size_t left) {
   while (left > 0) {
     errno = 0;
@@ -126,22 +116,6 @@ uint32_t ReplacingFile::WriteThrough(const char* at, std::size_t left) {
     }
     at += done;
     left -= static_cast<std::size_t>(done);
-  }
-  return kErrorSuccess;
-}
-
-uint32_t ReplacingFile::Write(const void* data, std::size_t length) {
-  if (failure_ != 0) return failure_;
-  if (fd_ < 0) return failure_ = kErrorInvalidHandle;
-  const char* bytes = static_cast<const char*>(data);
-  while (length > 0) {
-    if (buffer_.empty() && length >= kBufferSize) return WriteThrough(bytes, length);
-    const std::size_t room = kBufferSize - buffer_.size();
-    const std::size_t step = length < room ? length : room;
-    buffer_.insert(buffer_.end(), bytes, bytes + step);
-    bytes += step;
-    length -= step;
-    if (buffer_.size() == kBufferSize && Drain() != kErrorSuccess) return failure_;
   }
   return kErrorSuccess;
 }
@@ -175,15 +149,6 @@ uint32_t ReplacingFile::Commit() {
   const uint32_t result = failure_;
   Abandon();
   return result;
-}
-
-void ReplacingFile::Abandon() {
-  CloseHandle();
-  if (!temporary_.empty()) {
-    unlink(temporary_.c_str());
-    temporary_.clear();
-  }
-  buffer_.clear();
 }
 
 }  // namespace shardix

@@ -43,6 +43,13 @@ class ReplacingFile {
   bool in_place() const { return in_place_; }
 
  private:
+  static constexpr std::size_t kBufferSize = 1 << 16;
+
+#ifdef _WIN32
+  bool IsOpen() const { return handle_ != nullptr; }
+#else
+  bool IsOpen() const { return fd_ >= 0; }
+#endif
   uint32_t Drain();
   uint32_t WriteThrough(const char* bytes, std::size_t length);
   uint32_t CloseHandle();

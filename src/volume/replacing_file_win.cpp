@@ -13,8 +13,6 @@ namespace shardix {
 
 namespace {
 
-constexpr std::size_t kBufferSize = 1 << 16;
-
 HANDLE AsHandle(void* handle) { return static_cast<HANDLE>(handle); }
 
 uint32_t LastError() {
@@ -39,8 +37,6 @@ std::string NameOf(const std::string& path) {
 std::atomic<unsigned> g_serial{0};
 
 }  // namespace
-
-ReplacingFile::~ReplacingFile() { Abandon(); }
 
 uint32_t ReplacingFile::Open(const std::string& path) {
   Abandon();
@@ -106,12 +102,6 @@ uint32_t ReplacingFile::Open(const std::string& path) {
   return kErrorAlreadyExists;
 }
 
-uint32_t ReplacingFile::Drain() {
-  if (WriteThrough(buffer_.data(), buffer_.size()) != kErrorSuccess) return failure_;
-  buffer_.clear();
-  return kErrorSuccess;
-}
-
 uint32_t ReplacingFile::WriteThrough(const char* at, std::size_t left) {
   while (left > 0) {
     const DWORD step = left > (1u << 30) ? (1u << 30) : static_cast<DWORD>(left);
@@ -120,22 +110,6 @@ uint32_t ReplacingFile::WriteThrough(const char* at, std::size_t left) {
     if (done == 0) return failure_ = kErrorDiskFull;
     at += done;
     left -= done;
-  }
-  return kErrorSuccess;
-}
-
-uint32_t ReplacingFile::Write(const void* data, std::size_t length) {
-  if (failure_ != 0) return failure_;
-  if (!handle_) return failure_ = kErrorInvalidHandle;
-  const char* bytes = static_cast<const char*>(data);
-  while (length > 0) {
-    if (buffer_.empty() && length >= kBufferSize) return WriteThrough(bytes, length);
-    const std::size_t room = kBufferSize - buffer_.size();
-    const std::size_t step = length < room ? length : room;
-    buffer_.insert(buffer_.end(), bytes, bytes + step);
-    bytes += step;
-    length -= step;
-    if (buffer_.size() == kBufferSize && Drain() != kErrorSuccess) return failure_;
   }
   return kErrorSuccess;
 }
@@ -165,15 +139,6 @@ uint32_t ReplacingFile::Commit() {
   const uint32_t result = failure_;
   Abandon();
   return result;
-}
-
-void ReplacingFile::Abandon() {
-  CloseHandle();
-  if (!temporary_.empty()) {
-    DeleteFileA(temporary_.c_str());
-    temporary_.clear();
-  }
-  buffer_.clear();
 }
 
 }  // namespace shardix
