@@ -17,7 +17,7 @@ HANDLE AsHandle(void* handle) { return static_cast<HANDLE>(handle); }
 
 uint32_t LastError() {
   const DWORD code = GetLastError();
-  return code != 0 ? code : kErrorGenFailure;
+  return code != 0 ? static_cast<uint32_t>(code) : static_cast<uint32_t>(kErrorGenFailure);
 }
 
 std::string FolderPrefixOf(const std::string& path) {
@@ -51,7 +51,7 @@ uint32_t ReplacingFile::Open(const std::string& path) {
   existed_ = attributes != INVALID_FILE_ATTRIBUTES;
   if (!existed_) {
     const DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND) return error != 0 ? error : kErrorGenFailure;
+    if (error != ERROR_FILE_NOT_FOUND) return error != 0 ? static_cast<uint32_t>(error) : static_cast<uint32_t>(kErrorGenFailure);
   }
   if (existed_ && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return kErrorAccessDenied;
 
@@ -97,7 +97,7 @@ uint32_t ReplacingFile::Open(const std::string& path) {
       in_place_ = true;
       return kErrorSuccess;
     }
-    return error != 0 ? error : kErrorGenFailure;
+    return error != 0 ? static_cast<uint32_t>(error) : static_cast<uint32_t>(kErrorGenFailure);
   }
   return kErrorAlreadyExists;
 }
