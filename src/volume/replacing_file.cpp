@@ -37,13 +37,7 @@ mode_t CreationMode() {
 }  // namespace
 
 uint32_t ReplacingFile::Open(const std::string& path) {
-  Abandon();
-  target_ = path;
-  failure_ = 0;
-  in_place_ = false;
-  regular_ = true;
-  buffer_.clear();
-  buffer_.reserve(kBufferSize);
+  Restart(path);
 
   struct stat link_info {}, info{};
   existed_ = lstat(path.c_str(), &link_info) == 0;

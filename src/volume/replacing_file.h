@@ -50,6 +50,7 @@ class ReplacingFile {
 #else
   bool IsOpen() const { return fd_ >= 0; }
 #endif
+  void Restart(const std::string& path);  // drops what was open, for `path`
   uint32_t Drain();
   uint32_t WriteThrough(const char* bytes, std::size_t length);
   uint32_t CloseHandle();

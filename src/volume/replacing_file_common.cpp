@@ -9,6 +9,15 @@ namespace shardix {
 
 ReplacingFile::~ReplacingFile() { Abandon(); }
 
+void ReplacingFile::Restart(const std::string& path) {
+  Abandon();
+  target_ = path;
+  failure_ = 0;
+  in_place_ = false;
+  regular_ = true;
+  buffer_.reserve(kBufferSize);
+}
+
 uint32_t ReplacingFile::Drain() {
   if (WriteThrough(buffer_.data(), buffer_.size()) != kErrorSuccess) return failure_;
   buffer_.clear();

@@ -39,13 +39,7 @@ std::atomic<unsigned> g_serial{0};
 }  // namespace
 
 uint32_t ReplacingFile::Open(const std::string& path) {
-  Abandon();
-  target_ = path;
-  failure_ = 0;
-  in_place_ = false;
-  regular_ = true;
-  buffer_.clear();
-  buffer_.reserve(kBufferSize);
+  Restart(path);
 
   const DWORD attributes = GetFileAttributesA(path.c_str());
   existed_ = attributes != INVALID_FILE_ATTRIBUTES;
