@@ -65,9 +65,10 @@ void TerminalDisplay::Redraw() {
                          : static_cast<int>(std::min<uint64_t>(progress_ * 100 / progress_max_, 100));
   const int filled = percent * kWidth / 100;
   progress_drawn_ = progress_max_ == 0 ? -1 : percent;
-  char bar[64];
-  std::snprintf(bar, sizeof bar, "[%s%s] %3d%%", std::string(filled, '#').c_str(),
-                std::string(kWidth - filled, ' ').c_str(), percent);
+  char bar[64] = "";  // none before a job sets its range (a refusal shows alone)
+  if (progress_max_ != 0)
+    std::snprintf(bar, sizeof bar, "[%s%s] %3d%%", std::string(filled, '#').c_str(),
+                  std::string(kWidth - filled, ' ').c_str(), percent);
   // A line longer than the terminal would wrap, and the redraw would then
   // climb too few lines.
   std::string status = status_.substr(0, kTerminalColumns - 1);
