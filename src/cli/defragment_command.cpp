@@ -5,6 +5,7 @@
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/job_output.h"
+#include "cli/stop_signals.h"
 #include "cli/terminal_display.h"
 #include "cli/usage.h"
 #include "defrag/defragment_job.h"
@@ -20,6 +21,8 @@ int RunDefragment(const std::vector<std::string>& words) {
   output.quiet = !output.json && args.Has("--quiet");
   output.colour = !output.json && !output.quiet && IsTerminal(stdout);
   const std::string& path = args.positional[0];
+  if (RefuseImageInUse(path, "defragment", output)) return kExitFailure;
+  const std::atomic<bool>* stop = InstallStopSignals();
 
   // The analysis, as Analyze File would show it before the job.
   TerminalDisplay analysis(nullptr);
@@ -33,15 +36,17 @@ int RunDefragment(const std::vector<std::string>& words) {
   if (!output.json && !output.quiet) {
     PrintAnalysis(stdout, analysis, ClusterBar::kBefore, output.colour);
     std::fputc('\n', stdout);
+    std::fflush(stdout);  // seen before a long job, also through a pipe
   }
 
   // The job starts from the list the analysis filled, as in the window, with
   // its status line and progress bar redrawn on a terminal.
   TerminalDisplay job(output.colour ? stdout : nullptr);
   for (const FragmentRow& row : analysis.rows()) job.AddFragmentRow(row);
-  JobContext context{session.volume.get(), session.file.get(), &job, nullptr, nullptr};
+  JobContext context{session.volume.get(), session.file.get(), &job, nullptr, stop};
   const int result = RunDefragmentJob(context, session);
   job.FinishProgress();
+  if (result == kJobStopped) return PrintStoppedJob(output, job, "clusters", context.moved);
 
   PrintJobResult(output, job, session, result, context.moved);
   return result == 0 ? kExitSuccess : kExitFailure;

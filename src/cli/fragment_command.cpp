@@ -10,6 +10,7 @@
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/job_output.h"
+#include "cli/stop_signals.h"
 #include "cli/terminal_display.h"
 #include "cli/usage.h"
 #include "fragment/fragment_file.h"
@@ -85,6 +86,8 @@ int RunFragment(const std::vector<std::string>& words) {
   output.quiet = !output.json && args.Has("--quiet");
   output.colour = !output.json && !output.quiet && IsTerminal(stdout);
   const std::string& path = args.positional[0];
+  if (RefuseImageInUse(path, "fragment", output)) return kExitFailure;
+  const std::atomic<bool>* stop = InstallStopSignals();
 
   // The analysis, as Analyze File would show it before the job.
   TerminalDisplay analysis(nullptr);
@@ -95,6 +98,7 @@ int RunFragment(const std::vector<std::string>& words) {
   if (!output.json && !output.quiet) {
     PrintAnalysis(stdout, analysis, ClusterBar::kBefore, output.colour);
     std::fputc('\n', stdout);
+    std::fflush(stdout);  // seen before a long job, also through a pipe
   }
 
   // The job, with its status line and progress bar redrawn on a terminal.
@@ -107,9 +111,10 @@ int RunFragment(const std::vector<std::string>& words) {
     else if (!job.echoes_status()) std::printf("%s\n", job.status().c_str());
     return kExitFailure;
   }
-  JobContext context{session.volume.get(), session.file.get(), &job, &ProcessRandom(), nullptr};
+  JobContext context{session.volume.get(), session.file.get(), &job, &ProcessRandom(), stop};
   const int result = RunFragmentJob(context, session, params);
   job.FinishProgress();
+  if (result == kJobStopped) return PrintStoppedJob(output, job, "fragments", context.moved);
 
   PrintJobResult(output, job, session, result, context.moved);
   return result == kFragmentSucceeded ? kExitSuccess : kExitFailure;

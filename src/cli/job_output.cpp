@@ -5,6 +5,12 @@
 
 #include "cli/commands.h"
 #include "cli/json_writer.h"
+#include "cli/stop_signals.h"
+#include "display/job_context.h"
+#include "volume/image_path.h"
+#ifdef SHARDIX_HAVE_NTFSIMAGE
+#include "volume/ntfsimage/ntfs_image.h"
+#endif
 
 namespace shardix::cli {
 
@@ -77,6 +83,41 @@ int PrintRefusedAnalysis(const JobOutput& output, const TerminalDisplay& analysi
   else PrintAnalysis(stdout, analysis, ClusterBar::kBefore, output.colour);
   PrintPathHint(path, session);
   return kExitFailure;
+}
+
+bool RefuseImageInUse(const std::string& path, const char* command, const JobOutput& output) {
+#ifdef SHARDIX_HAVE_NTFSIMAGE
+  ImagePath split;
+  if (!SplitImagePath(path, &split)) return false;
+  const std::string in_use = ImageInUseElsewhere(split.image);
+  if (in_use.empty()) return false;
+  const std::string status = "Error: " + split.image + " is " + in_use +
+                             "; it is left untouched while something else may write it";
+  JobOutput refused = output;
+  refused.before = "null";
+  if (output.json) PrintJobJson(refused, nullptr, status, nullptr, 0);
+  else std::printf("%s\n", status.c_str());
+  std::fprintf(stderr, "shardix %s: unmount %s (or end the program holding it) and try again\n",
+               command, split.image.c_str());
+  return true;
+#else
+  (void)path, (void)command, (void)output;
+  return false;
+#endif
+}
+
+int PrintStoppedJob(const JobOutput& output, const TerminalDisplay& job, const char* unit,
+                    uint64_t moved) {
+  const std::string status = StoppedText(job.progress_position(), job.progress_maximum(), unit);
+  if (output.json) {
+    const int result = kJobStopped;
+    PrintJobJson(output, &result, status, nullptr, moved);
+  } else {
+    std::printf("%s\n", status.c_str());
+    if (output.fragment && output.seed_drawn) std::printf("Seed: %" PRIu32 "\n", output.seed);
+  }
+  std::fflush(stdout);
+  return StopExitStatus();
 }
 
 void PrintJobResult(const JobOutput& output, const TerminalDisplay& job,

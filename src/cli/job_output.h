@@ -35,6 +35,15 @@ void PrintJobJson(const JobOutput& output, const int* result, const std::string&
 int PrintRefusedAnalysis(const JobOutput& output, const TerminalDisplay& analysis,
                          const FileSession& session, const std::string& path);
 
+// Refuses a job on an image that something else has mounted or holds
+// (status and JSON as for any refusal); returns true when it refused.
+bool RefuseImageInUse(const std::string& path, const char* command, const JobOutput& output);
+
+// A job stopped by SIGINT or SIGTERM: "Stopped: N of M <unit> moved" as
+// the status (text, or JSON with `after` null); returns the exit status.
+int PrintStoppedJob(const JobOutput& output, const TerminalDisplay& job, const char* unit,
+                    uint64_t moved);
+
 // The finished job: its After side and what happened, in words.
 void PrintJobResult(const JobOutput& output, const TerminalDisplay& job,
                     const FileSession& session, int result, uint64_t moved);

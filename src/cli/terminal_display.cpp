@@ -43,14 +43,15 @@ void TerminalDisplay::SetStatusText(const std::string& text) {
 
 void TerminalDisplay::SetProgressRange(uint32_t maximum) {
   progress_max_ = maximum;
-  progress_ = 0;
+  progress_position_ = 0;
   progress_drawn_ = -1;
 }
 
 void TerminalDisplay::SetProgress(uint64_t position) {
-  progress_ = static_cast<uint32_t>(position);  // the bar's position takes the low 32 bits
+  progress_position_ = position;
   if (!live_ || progress_max_ == 0) return;
-  const int percent = static_cast<int>(std::min<uint64_t>(progress_ * 100 / progress_max_, 100));
+  const uint64_t low = static_cast<uint32_t>(position);  // the bar takes the low 32 bits
+  const int percent = static_cast<int>(std::min<uint64_t>(low * 100 / progress_max_, 100));
   if (percent == progress_drawn_) return;
   Redraw();
 }
@@ -60,9 +61,9 @@ void TerminalDisplay::SetProgress(uint64_t position) {
 void TerminalDisplay::Redraw() {
   if (!live_) return;
   constexpr int kWidth = 40;
+  const uint64_t low = static_cast<uint32_t>(progress_position_);
   const int percent =
-      progress_max_ == 0 ? 0
-                         : static_cast<int>(std::min<uint64_t>(progress_ * 100 / progress_max_, 100));
+      progress_max_ == 0 ? 0 : static_cast<int>(std::min<uint64_t>(low * 100 / progress_max_, 100));
   const int filled = percent * kWidth / 100;
   progress_drawn_ = progress_max_ == 0 ? -1 : percent;
   char bar[64] = "";  // none before a job sets its range (a refusal shows alone)

@@ -44,6 +44,10 @@ class TerminalDisplay : public Display {
   void FinishProgress();
 
   const std::string& status() const { return status_; }
+  // Where the job's progress stands: fragments (Fragment) or clusters
+  // (Defragment) of progress_maximum().
+  uint64_t progress_position() const { return progress_position_; }
+  uint32_t progress_maximum() const { return progress_max_; }
   bool echoes_status() const { return live_ != nullptr; }
   bool StatusIsError() const;
   std::string Text(TextField field) const;
@@ -57,7 +61,7 @@ class TerminalDisplay : public Display {
   FILE* live_;
   bool drawn_ = false;  // the live lines are on screen, the cursor after the bar
   uint32_t progress_max_ = 0;
-  uint64_t progress_ = 0;
+  uint64_t progress_position_ = 0;
   int progress_drawn_ = -1;
   std::string status_;
   std::map<TextField, std::string> texts_;

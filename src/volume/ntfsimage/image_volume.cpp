@@ -4,6 +4,7 @@
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/cluster_move.h"
 #include "volume/ntfsimage/image_handles.h"
+#include "volume/ntfsimage/image_in_use.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/ntfs_image.h"
 #include "volume/ntfsimage/ntfs_headers.h"
@@ -39,6 +40,12 @@ uint32_t OpenImageVolume(const std::string& image, std::unique_ptr<Volume>* out)
 }
 
 std::string ImageLibraryDetail() { return ntfsimage::LastLibraryMessage(); }
+
+std::string ImageInUseElsewhere(const std::string& image) {
+  std::string canonical;
+  if (!ntfsimage::CanonicalImagePath(image, &canonical)) return "";
+  return ntfsimage::InUseElsewhere(canonical);
+}
 
 namespace ntfsimage {
 
