@@ -126,6 +126,7 @@ int FragmentFile(JobContext& context, uint64_t fragment_count, uint64_t fragment
         ShowMoveMessage(display, i, candidate.Cluster());
       code = MoveFragment(context, i * size, candidate.Cluster(), length);
       if (code == kErrorSuccess) {
+        ++context.moved;
         last_byte = candidate.byte;
         display.SetProgress(static_cast<uint64_t>(i) + 1);
         break;

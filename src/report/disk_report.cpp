@@ -1,15 +1,14 @@
 #include "report/disk_report.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 
 #include "volume/error_codes.h"
+#include "volume/replacing_file.h"
 
 namespace shardix {
 
@@ -78,15 +77,16 @@ class StringSink : public ReportSink {
   }
 };
 
+// The report's bytes on their way into the file named by the user.
 class FileSink : public ReportSink {
  public:
-  explicit FileSink(std::FILE* file) : file_(file) {}
+  explicit FileSink(ReplacingFile& file) : file_(file) {}
 
  private:
   bool Hand(const char* bytes, std::size_t length) override {
-    return std::fwrite(bytes, 1, length, file_) == length;
+    return file_.Write(bytes, length) == kErrorSuccess;
   }
-  std::FILE* file_;
+  ReplacingFile& file_;
 };
 
 // A cell as the dialog fetches it (a 512-character buffer), left-aligned
@@ -161,30 +161,6 @@ bool WriteReport(ReportSink& sink, const DiskReportLists& lists) {
   return sink.Drain();
 }
 
-uint32_t LastErrorOr(uint32_t fallback) {
-  return errno != 0 ? ErrorFromErrno(errno) : fallback;
-}
-
-struct FileCloser {
-  void operator()(std::FILE* file) const {
-    if (file) std::fclose(file);
-  }
-};
-
-// Takes the finished report's name. Where the C library's rename does not
-// replace an existing file, the old report is removed first.
-bool ReplaceFile(const std::string& from, const std::string& to) {
-  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
-  int saved = errno;
-  if (std::FILE* existing = std::fopen(to.c_str(), "rb")) {
-    std::fclose(existing);
-    if (std::remove(to.c_str()) == 0 && std::rename(from.c_str(), to.c_str()) == 0) return true;
-    saved = errno;
-  }
-  errno = saved;
-  return false;
-}
-
 }  // namespace
 
 void StoredReportLists::SortAllocation(AllocationSortState& state, int column) {
@@ -202,49 +178,22 @@ std::string DiskReportText(const DiskReportLists& lists) {
 }
 
 int SaveDiskReport(Display& display, const DiskReportLists& lists, const std::string& path) {
-  auto fail = [&](uint32_t code) {
+  ReplacingFile file;
+  uint32_t code = file.Open(path);
+  if (code == kErrorSuccess) {
+    try {
+      FileSink sink(file);
+      // A write that fails keeps its code in `file`; Commit returns it.
+      WriteReport(sink, lists);
+      code = file.Commit();
+    } catch (const std::bad_alloc&) {
+      file.Abandon();
+      code = kErrorNotEnoughMemory;
+    }
+  }
+  if (code != kErrorSuccess) {
     display.ShowErrorBox(kSaveErrorCaption, code, BoxOwner::kDialog, BoxIcon::kNone);
     return -1;
-  };
-
-  // An existing report that may not be written is refused, as creating it
-  // over the old one would be.
-  errno = 0;
-  if (std::FILE* existing = std::fopen(path.c_str(), "r+b")) {
-    std::fclose(existing);
-  } else if (errno != ENOENT) {
-    return fail(LastErrorOr(kErrorAccessDenied));
-  }
-
-  const std::string partial = path + ".partial";
-  char buffer[1 << 16];  // outlives the file, which is closed below
-  errno = 0;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(partial.c_str(), "wb"));
-  if (!file) return fail(LastErrorOr(kErrorAccessDenied));
-  std::setvbuf(file.get(), buffer, _IOFBF, sizeof buffer);
-
-  FileSink sink(file.get());
-  errno = 0;
-  bool written = false;
-  uint32_t code = kErrorSuccess;
-  try {
-    written = WriteReport(sink, lists) && std::fflush(file.get()) == 0;
-    if (!written) code = LastErrorOr(kErrorWriteFault);
-  } catch (const std::bad_alloc&) {
-    code = kErrorNotEnoughMemory;
-  }
-  if (std::fclose(file.release()) != 0 && written) {
-    written = false;
-    code = LastErrorOr(kErrorWriteFault);
-  }
-  errno = 0;
-  if (written && !ReplaceFile(partial, path)) {
-    written = false;
-    code = LastErrorOr(kErrorAccessDenied);
-  }
-  if (!written) {
-    std::remove(partial.c_str());
-    return fail(code);
   }
   return 0;
 }

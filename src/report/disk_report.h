@@ -55,11 +55,10 @@ class StoredReportLists : public DiskReportLists {
 // The report's bytes.
 std::string DiskReportText(const DiskReportLists& lists);
 
-// Writes the report to `path`, replacing a file of that name whole. The
-// bytes go to a file beside it that takes the name only once all of them
-// are written, so a failed save never leaves a partial report under the
-// name. Returns 0, or -1 after the "File save error" box (owned by the
-// dialog) with the system's text.
+// Writes the report to `path`, creating the file or overwriting it whole
+// (see ReplacingFile: nothing else is deleted or renamed, and a failed save
+// leaves no partial report of ours). Returns 0, or -1 after the "File save
+// error" box (owned by the dialog) with the system's text.
 int SaveDiskReport(Display& display, const DiskReportLists& lists, const std::string& path);
 
 }  // namespace shardix

@@ -45,10 +45,23 @@ struct VolumeGeometry {
   uint64_t total_clusters = 0;
 };
 
+// What an opened name is, as far as moving its clusters goes: only the
+// unnamed data of an ordinary file is the jobs' to move.
+enum class FileKind {
+  kOrdinary,
+  kFolder,
+  kSystem,      // one of the volume's own files ($MFT, $Bitmap, $Extend\...)
+  kSparse,      // data with holes
+  kCompressed,  // data in compression units (or encrypted)
+};
+
 // A file opened for its clusters (attribute access only, as the mover needs).
 class VolumeFile {
  public:
   virtual ~VolumeFile() = default;
+
+  // Backends that cannot tell report every file as ordinary.
+  virtual FileKind Kind() { return FileKind::kOrdinary; }
 
   // Size of the unnamed data stream in bytes.
   virtual uint32_t GetSize(uint64_t* size) = 0;

@@ -142,7 +142,11 @@ TEST_F(SaveDiskReportTest, FolderThatDoesNotExistShowsTheSaveErrorBox) {
   EXPECT_EQ(display_.boxes[0].caption, "File save error");
   EXPECT_EQ(display_.boxes[0].owner, BoxOwner::kDialog);
   EXPECT_EQ(display_.boxes[0].icon, BoxIcon::kNone);
+#ifdef _WIN32
+  EXPECT_EQ(display_.boxes[0].code, kErrorPathNotFound);  // as CreateFile says it
+#else
   EXPECT_EQ(display_.boxes[0].code, kErrorFileNotFound);
+#endif
   EXPECT_FALSE(fs::exists(dir_ / "missing"));
 }
 
@@ -154,6 +158,25 @@ TEST_F(SaveDiskReportTest, PathNamingAFolderIsRefused) {
   EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
   EXPECT_TRUE(OnlyFileIs("folder"));
 }
+
+#ifndef _WIN32
+// Creating or overwriting the named file is all a save does: another file
+// that a fixed scratch name would have hit stays, and a report with a second
+// hard link is written in place, so both names show the new report.
+TEST_F(SaveDiskReportTest, OverwritesTheNamedFileInPlaceOfItsLinksAndTouchesNoOtherFile) {
+  StoredReportLists lists = AnalysedLists("1100");
+  fs::path path = dir_ / "report.txt";
+  Write(path, "old report");
+  Write(dir_ / "report.txt.partial", "someone else's");
+  fs::create_hard_link(path, dir_ / "linked.txt");
+  EXPECT_EQ(SaveDiskReport(display_, lists, path.string()), 0);
+  EXPECT_EQ(Read(path), DiskReportText(lists));
+  EXPECT_EQ(Read(dir_ / "linked.txt"), DiskReportText(lists));
+  EXPECT_EQ(Read(dir_ / "report.txt.partial"), "someone else's");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);
+  EXPECT_TRUE(display_.boxes.empty());
+}
+#endif
 
 // Lists that give out part way through, as a list whose rows cannot be
 // fetched any more would.

@@ -11,8 +11,11 @@ namespace shardix::ntfsimage {
 
 class ImageFile final : public VolumeFile {
  public:
-  explicit ImageFile(std::shared_ptr<OpenedInode> inode) : inode_(std::move(inode)) {}
+  // `system`: named inside $Extend, whose files are the volume's own.
+  ImageFile(std::shared_ptr<OpenedInode> inode, bool system)
+      : inode_(std::move(inode)), system_(system) {}
 
+  FileKind Kind() override;
   uint32_t GetSize(uint64_t* size) override;
   uint32_t GetRetrievalPointers(int64_t starting_vcn, void* out, std::size_t out_size,
                                 std::size_t* bytes_returned) override;
@@ -22,6 +25,7 @@ class ImageFile final : public VolumeFile {
 
  private:
   std::shared_ptr<OpenedInode> inode_;
+  bool system_;
 };
 
 class ImageVolume final : public Volume {

@@ -1,3 +1,4 @@
+#include <cctype>
 #include <cstring>
 
 #include "volume/error_codes.h"
@@ -21,7 +22,11 @@ uint32_t OpenImageFile(const std::string& image, const std::string& inner_path,
   std::shared_ptr<ntfsimage::OpenedInode> inode;
   result = mount->OpenInode(inner_path, &inode);
   if (result != kErrorSuccess) return result;
-  *out = std::make_unique<ntfsimage::ImageFile>(std::move(inode));
+  // $Extend holds the volume's own files under names of their own.
+  std::string lower = inner_path;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const bool system = lower.rfind("/$extend/", 0) == 0;
+  *out = std::make_unique<ntfsimage::ImageFile>(std::move(inode), system);
   return kErrorSuccess;
 }
 
