@@ -51,3 +51,15 @@ function(shardix_find_gtest)
     endif()
   endif()
 endfunction()
+
+# Where the programs go when installed: bin/ on Linux; on Windows the archive's
+# top folder holds Shardix.exe and help\, and cli\ the command line (the two
+# names differ only in case, which Windows folders do not tell apart).
+include(GNUInstallDirs)
+if(WIN32)
+  set(SHARDIX_INSTALL_BINDIR ".")
+  set(SHARDIX_INSTALL_CLIDIR "cli")
+else()
+  set(SHARDIX_INSTALL_BINDIR "${CMAKE_INSTALL_BINDIR}")
+  set(SHARDIX_INSTALL_CLIDIR "${CMAKE_INSTALL_BINDIR}")
+endif()

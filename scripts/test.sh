@@ -8,6 +8,8 @@ start=$SECONDS
 bash scripts/setup-deps.sh native windows
 bash scripts/build-native.sh
 ctest --test-dir build/native --output-on-failure -j2
+# The Debian package, unpacked into a scratch root, runs its demo.
+bash scripts/test-package.sh
 
 bash scripts/build-windows.sh
 bash scripts/test-windows.sh

@@ -1,10 +1,12 @@
 #include "analysis/analyze_file.h"
 
+#include <cctype>
 #include <cstring>
 
 #include "analysis/file_display.h"
 #include "display/text_util.h"
 #include "volume/error_codes.h"
+#include "volume/image_path.h"
 
 namespace shardix {
 
@@ -17,6 +19,32 @@ std::string OpenFailureText(uint32_t code) {
     case kErrorSharingViolation:
     case kErrorLockViolation: return "File is being used by another process";
     default: return ErrorMessage(code).substr(0, kTextBufferSize - 1);
+  }
+}
+
+bool IsStreamName(const std::string& path) {
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < path.size(); ++i)
+    if (IsPathSeparator(path[i])) start = i + 1;
+  std::string last = path.substr(start);
+  // "C:" and "C:name" begin with a drive, not a stream.
+  if (start == 0 && last.size() >= 2 && last[1] == ':' && std::isalpha(static_cast<unsigned char>(last[0])))
+    last = last.substr(2);
+  return last.find(':') != std::string::npos;
+}
+
+std::string KindRefusalText(const std::string& name, FileKind kind) {
+  switch (kind) {
+    case FileKind::kFolder: return name + " is a folder, not a file";
+    case FileKind::kSystem:
+      return name + " is one of the volume's system files; its clusters are not moved";
+    case FileKind::kSparse:
+      return name + " is a sparse file; sparse and compressed files are not fragmented or "
+                    "defragmented";
+    case FileKind::kCompressed:
+      return name + " is compressed; sparse and compressed files are not fragmented or "
+                    "defragmented";
+    default: return "";
   }
 }
 
@@ -35,8 +63,19 @@ bool AnalyzeFile(FileSession& session, const std::string& typed_name, Display& d
     display.EnableSettings(false);
     return false;
   }
-  if (uint32_t code = OpenFileByPath(name, &session.file); code != kErrorSuccess) {
-    display.SetStatusError(OpenFailureText(code));
+  const uint32_t open_code = OpenFileByPath(name, &session.file);
+  // A named stream is refused whether or not the volume could open it; a
+  // name with a colon that opens inside an image is a file of that name.
+  ImagePath in_image;
+  const bool stream = IsStreamName(name) &&
+                      (open_code != kErrorSuccess || !SplitImagePath(name, &in_image));
+  const FileKind kind = session.file && !stream ? session.file->Kind() : FileKind::kOrdinary;
+  if (open_code != kErrorSuccess || stream || kind == FileKind::kFolder) {
+    display.SetStatusError(stream ? std::string(name) + " names a stream (file:stream); only a "
+                                                        "file's own data can be analysed"
+                           : kind == FileKind::kFolder ? KindRefusalText(name, kind)
+                                                       : OpenFailureText(open_code));
+    session.file.reset();
     session.analysed_path.clear();
     display.EnableSettings(false);
     return false;
@@ -62,6 +101,11 @@ bool AnalyzeFile(FileSession& session, const std::string& typed_name, Display& d
   DrawFileBar(display, ClusterBar::kBefore, results.volume_cluster_count);
   ShowMaxFragments(display, results.fragment_count, results.cluster_count);
 
+  if (kind != FileKind::kOrdinary) {
+    display.EnableSettings(false);
+    display.SetStatusError(KindRefusalText(name, kind));
+    return false;
+  }
   if (results.cluster_count < 1) {
     display.EnableSettings(false);
     display.SetStatusError(results.file_size == 0

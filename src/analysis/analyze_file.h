@@ -25,6 +25,13 @@ struct FileSession {
 // the status line and switches the settings off.
 bool AnalyzeFile(FileSession& session, const std::string& typed_name, Display& display);
 
+// Whether the path's last part names a stream ("file:stream"; a drive's
+// "C:" does not count).
+bool IsStreamName(const std::string& path);
+
+// The refusal for a file the jobs do not move ("" for an ordinary one).
+std::string KindRefusalText(const std::string& name, FileKind kind);
+
 // The status text for a file that cannot be opened.
 std::string OpenFailureText(uint32_t code);
 

@@ -5,17 +5,15 @@
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/terminal_display.h"
+#include "cli/usage.h"
 
 namespace shardix::cli {
 
 int RunAnalyze(const std::vector<std::string>& words) {
   Arguments args = ParseArguments(words, {"--json"}, {});
-  if (!args.error.empty() || args.positional.size() != 1) {
-    std::fprintf(stderr, "shardix analyze: %s\nusage: shardix analyze PATH [--json]\n",
-                 args.error.empty() ? "name one file" : args.error.c_str());
-    return kExitUsage;
-  }
-  TerminalDisplay display(stdout, false, nullptr);
+  if (!args.error.empty() || args.positional.size() != 1)
+    return UsageError("analyze", args.error.empty() ? "name one file" : args.error);
+  TerminalDisplay display(nullptr);
   FileSession session;
   bool can_fragment = AnalyzeFile(session, args.positional[0], display);
   if (args.Has("--json"))

@@ -45,10 +45,15 @@ Arguments ParseArguments(const std::vector<std::string>& words, const std::set<s
   return parsed;
 }
 
-bool ParseUnsigned(const std::string& text, unsigned long long* value) {
-  if (text.empty() || text.size() > 20) return false;
+bool IsDecimal(const std::string& text) {
+  if (text.empty()) return false;
   for (char c : text)
     if (c < '0' || c > '9') return false;
+  return true;
+}
+
+bool ParseUnsigned(const std::string& text, unsigned long long* value) {
+  if (!IsDecimal(text) || text.size() > 20) return false;
   errno = 0;
   unsigned long long parsed = std::strtoull(text.c_str(), nullptr, 10);
   if (errno == ERANGE) return false;

@@ -25,7 +25,11 @@ struct Arguments {
 Arguments ParseArguments(const std::vector<std::string>& words, const std::set<std::string>& flags,
                          const std::set<std::string>& options);
 
-// A whole unsigned decimal number, or false.
+// Exactly a decimal number: digits only, no sign, blank, point or exponent
+// (of any length).
+bool IsDecimal(const std::string& text);
+
+// A whole unsigned decimal number that fits 64 bits, or false.
 bool ParseUnsigned(const std::string& text, unsigned long long* value);
 
 }  // namespace shardix::cli

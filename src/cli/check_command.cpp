@@ -4,16 +4,15 @@
 #include <iostream>
 
 #include "cli/commands.h"
+#include "cli/usage.h"
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/consistency_check.h"
 
 namespace shardix::cli {
 
 int RunCheck(const std::vector<std::string>& args) {
-  if (args.size() != 1 || args[0].rfind("--", 0) == 0) {
-    std::fputs("usage: shardix check IMAGE\n", stderr);
-    return kExitUsage;
-  }
+  if (args.size() != 1 || args[0].rfind("--", 0) == 0)
+    return UsageError("check", args.size() == 1 ? "unknown option " + args[0] : "name one image");
   ConsistencyReport report;
   uint32_t code = CheckImageConsistency(args[0], &report);
   if (code != kErrorSuccess) {

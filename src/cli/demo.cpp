@@ -4,6 +4,7 @@
 
 #include "cli/commands.h"
 #include "cli/demo_image.h"
+#include "cli/usage.h"
 
 namespace shardix::cli {
 
@@ -36,10 +37,8 @@ int Step(const char* title, int (*command)(const std::vector<std::string>&),
 }  // namespace
 
 int RunDemo(const std::vector<std::string>& args) {
-  if (args.size() > 1 || (args.size() == 1 && args[0].rfind("--", 0) == 0)) {
-    std::fputs("usage: shardix demo [DIR]\n", stderr);
-    return kExitUsage;
-  }
+  if (args.size() > 1 || (args.size() == 1 && args[0].rfind("--", 0) == 0))
+    return UsageError("demo", args.size() == 1 ? "unknown option " + args[0] : "name one folder");
   DemoImage demo;
   if (!MakeDemoImage(args.empty() ? "" : args[0], &demo)) return kExitFailure;
   std::printf("Made the NTFS image %s\nwith a demo file: %s\n", demo.image.c_str(),

@@ -1,12 +1,16 @@
 // shardix fragment PATH --count N [--size 1..10]
-//                  [--method concentrated|scattered|random|first-fit] [--seed N] [--json]
+//                  [--method concentrated|scattered|random|first-fit] [--seed N]
+//                  [--quiet] [--json]
 #include <cstdio>
+#include <limits>
 
 #include "analysis/analyze_file.h"
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/job_output.h"
+#include "cli/stop_signals.h"
 #include "cli/terminal_display.h"
+#include "cli/usage.h"
 #include "fragment/fragment_file.h"
 #include "fragment/fragment_job.h"
 #include "fragment/placement.h"
@@ -16,25 +20,19 @@ namespace shardix::cli {
 
 namespace {
 
-constexpr char kUsage[] =
-    "usage: shardix fragment PATH --count N [--size 1..10]\n"
-    "                        [--method concentrated|scattered|random|first-fit] [--seed N] "
-    "[--json]\n";
-
-int UsageError(const std::string& problem) {
-  std::fprintf(stderr, "shardix fragment: %s\n%s", problem.c_str(), kUsage);
-  return kExitUsage;
-}
+int UsageError(const std::string& problem) { return cli::UsageError("fragment", problem); }
 
 }  // namespace
 
 int RunFragment(const std::vector<std::string>& words) {
-  Arguments args =
-      ParseArguments(words, {"--json"}, {"--count", "--size", "--method", "--seed"});
+  Arguments args = ParseArguments(words, {"--json", "--quiet"},
+                                  {"--count", "--size", "--method", "--seed"});
   if (!args.error.empty()) return UsageError(args.error);
   if (args.positional.size() != 1) return UsageError("name one file");
   const std::string* count_text = args.Last("--count");
   if (!count_text) return UsageError("--count N is required");
+  // A well-formed count out of range is the job's own refusal below.
+  if (!IsDecimal(*count_text)) return UsageError("--count takes a whole decimal number");
 
   unsigned long long slider = kFragmentSizeLarge;
   if (const std::string* size = args.Last("--size");
@@ -44,41 +42,57 @@ int RunFragment(const std::vector<std::string>& words) {
   int32_t method = static_cast<int32_t>(PlacementMethod::kConcentrated);
   if (const std::string* name = args.Last("--method"); name && !PlacementMethodByName(*name, &method))
     return UsageError("--method takes concentrated, scattered, random or first-fit");
-  unsigned long long seed = TimeSeed();
-  if (const std::string* text = args.Last("--seed"); text && !ParseUnsigned(*text, &seed))
-    return UsageError("--seed takes a whole number");
-  SeedRandom(static_cast<uint32_t>(seed));
+  JobOutput output;
+  output.fragment = true;
+  output.first_fit = method == static_cast<int32_t>(PlacementMethod::kFirstFit);
+  output.seed_drawn = args.Last("--seed") == nullptr;
+  output.seed = TimeSeed();
+  if (const std::string* text = args.Last("--seed")) {
+    unsigned long long seed = 0;
+    if (!ParseUnsigned(*text, &seed) || seed > std::numeric_limits<uint32_t>::max())
+      return UsageError("--seed takes a whole number from 0 to 4294967295");
+    output.seed = static_cast<uint32_t>(seed);
+  }
+  SeedRandom(output.seed);
+  unsigned long long requested = 0;
+  output.requested_fits = ParseUnsigned(*count_text, &requested);
+  output.requested = output.requested_fits ? requested : ~uint64_t{0};
 
-  const bool json = args.Has("--json");
-  const bool colour = !json && IsTerminal(stdout);
+  output.json = args.Has("--json");
+  output.quiet = !output.json && args.Has("--quiet");
+  output.colour = !output.json && !output.quiet && IsTerminal(stdout);
   const std::string& path = args.positional[0];
+  if (RefuseImageInUse(path, "fragment", output)) return kExitFailure;
+  const std::atomic<bool>* stop = InstallStopSignals();
 
   // The analysis, as Analyze File would show it before the job.
-  TerminalDisplay analysis(stdout, false, nullptr);
+  TerminalDisplay analysis(nullptr);
   FileSession session;
   const bool can_fragment = AnalyzeFile(session, path, analysis);
-  const std::string before = AnalysisJson(analysis, session, can_fragment);
-  if (!can_fragment) {
-    return PrintRefusedAnalysis(analysis, session, path, before, json, colour);
-  }
-  if (!json) {
-    PrintAnalysis(stdout, analysis, ClusterBar::kBefore, colour);
+  output.before = AnalysisJson(analysis, session, can_fragment);
+  if (!can_fragment) return PrintRefusedAnalysis(output, analysis, session, path);
+  if (!output.json && !output.quiet) {
+    PrintAnalysis(stdout, analysis, ClusterBar::kBefore, output.colour);
     std::fputc('\n', stdout);
+    std::fflush(stdout);  // seen before a long job, also through a pipe
   }
 
-  // The job, with its status lines as they come and a progress bar on a terminal.
-  TerminalDisplay job(stdout, !json, IsTerminal(stderr) ? stderr : nullptr);
+  // The job, with its status line and progress bar redrawn on a terminal.
+  TerminalDisplay job(output.colour ? stdout : nullptr);
   FragmentJobParams params;
-  if (!PrepareFragmentJob(job, *count_text, analysis.Text(TextField::kMaxValue), method,
-                          static_cast<int>(slider), &params)) {
-    if (json) PrintJobJson(nullptr, job.status(), before, nullptr);
+  if (!PrepareFragmentJob(job, *count_text, analysis.Text(TextField::kMaxValue),
+                          method, static_cast<int>(slider), &params)) {
+    job.FinishProgress();
+    if (output.json) PrintJobJson(output, nullptr, job.status(), nullptr, 0);
+    else if (!job.echoes_status()) std::printf("%s\n", job.status().c_str());
     return kExitFailure;
   }
-  JobContext context{session.volume.get(), session.file.get(), &job, &ProcessRandom(), nullptr};
+  JobContext context{session.volume.get(), session.file.get(), &job, &ProcessRandom(), stop};
   const int result = RunFragmentJob(context, session, params);
   job.FinishProgress();
+  if (result == kJobStopped) return PrintStoppedJob(output, job, "fragments", context.moved);
 
-  PrintJobResult(job, session, result, before, json, colour);
+  PrintJobResult(output, job, session, result, context.moved);
   return result == kFragmentSucceeded ? kExitSuccess : kExitFailure;
 }
 

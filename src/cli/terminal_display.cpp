@@ -1,5 +1,6 @@
 #include "cli/terminal_display.h"
 
+#include <algorithm>
 #include <cinttypes>
 
 #include "display/text_util.h"
@@ -18,10 +19,18 @@
 
 namespace shardix::cli {
 
+namespace {
+
+// The width assumed for a terminal; status lines are cut to fit it.
+constexpr std::size_t kTerminalColumns = 80;
+// The fragment list's LCN cell for a hole: -1 as an unsigned number.
+constexpr uint64_t kHoleLcn = ~uint64_t{0};
+
+}  // namespace
+
 bool IsTerminal(FILE* stream) { return SHARDIX_ISATTY(SHARDIX_FILENO(stream)) != 0; }
 
-TerminalDisplay::TerminalDisplay(FILE* status_out, bool echo_status, FILE* progress_out)
-    : status_out_(status_out), echo_status_(echo_status), progress_out_(progress_out) {
+TerminalDisplay::TerminalDisplay(FILE* live) : live_(live) {
   bars_[ClusterBar::kBefore] = std::string(kBarWidth, ' ');
   bars_[ClusterBar::kAfter] = std::string(kBarWidth, ' ');
 }
@@ -29,36 +38,58 @@ TerminalDisplay::TerminalDisplay(FILE* status_out, bool echo_status, FILE* progr
 void TerminalDisplay::SetStatusText(const std::string& text) {
   if (text == status_) return;
   status_ = text;
-  if (echo_status_ && !text.empty()) {
-    FinishProgress();
-    std::fprintf(status_out_, "%s\n", text.c_str());
-    std::fflush(status_out_);
-  }
+  Redraw();
 }
 
 void TerminalDisplay::SetProgressRange(uint32_t maximum) {
   progress_max_ = maximum;
+  progress_position_ = 0;
   progress_drawn_ = -1;
 }
 
 void TerminalDisplay::SetProgress(uint64_t position) {
-  if (!progress_out_ || progress_max_ == 0) return;
-  uint32_t low = static_cast<uint32_t>(position);
-  int width = 40;
-  int filled = static_cast<int>(uint64_t{low} * width / progress_max_);
-  if (filled > width) filled = width;
-  int percent = static_cast<int>(uint64_t{low} * 100 / progress_max_);
+  progress_position_ = position;
+  if (!live_ || progress_max_ == 0) return;
+  const uint64_t low = static_cast<uint32_t>(position);  // the bar takes the low 32 bits
+  const int percent = static_cast<int>(std::min<uint64_t>(low * 100 / progress_max_, 100));
   if (percent == progress_drawn_) return;
-  progress_drawn_ = percent;
-  std::fprintf(progress_out_, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
-               std::string(width - filled, ' ').c_str(), percent > 100 ? 100 : percent);
-  std::fflush(progress_out_);
+  Redraw();
+}
+
+// Two lines, status above bar, redrawn over themselves. Windows consoles
+// need not know cursor movement, so there both share one line.
+void TerminalDisplay::Redraw() {
+  if (!live_) return;
+  constexpr int kWidth = 40;
+  const uint64_t low = static_cast<uint32_t>(progress_position_);
+  const int percent =
+      progress_max_ == 0 ? 0 : static_cast<int>(std::min<uint64_t>(low * 100 / progress_max_, 100));
+  const int filled = percent * kWidth / 100;
+  progress_drawn_ = progress_max_ == 0 ? -1 : percent;
+  char bar[64] = "";  // none before a job sets its range (a refusal shows alone)
+  if (progress_max_ != 0)
+    std::snprintf(bar, sizeof bar, "[%s%s] %3d%%", std::string(filled, '#').c_str(),
+                  std::string(kWidth - filled, ' ').c_str(), percent);
+  // A line longer than the terminal would wrap, and the redraw would then
+  // climb too few lines.
+  std::string status = status_.substr(0, kTerminalColumns - 1);
+#ifdef _WIN32
+  std::string line = std::string(bar) + " " + status;
+  line = line.substr(0, kTerminalColumns - 1);
+  line.resize(kTerminalColumns - 1, ' ');
+  std::fprintf(live_, "\r%s", line.c_str());
+#else
+  std::fprintf(live_, "%s\x1b[2K%s\n\x1b[2K%s", drawn_ ? "\r\x1b[1A" : "", status.c_str(), bar);
+#endif
+  std::fflush(live_);
+  drawn_ = true;
 }
 
 void TerminalDisplay::FinishProgress() {
-  if (progress_out_ && progress_drawn_ >= 0) {
-    std::fputc('\n', progress_out_);
-    progress_drawn_ = -1;
+  if (live_ && drawn_) {
+    std::fputc('\n', live_);
+    std::fflush(live_);
+    drawn_ = false;
   }
 }
 
@@ -111,9 +142,13 @@ void PrintAnalysis(FILE* out, const TerminalDisplay& display, ClusterBar bar, bo
   std::fprintf(out, "Max:           %s\n", display.Text(TextField::kMaxValue).c_str());
   if (!display.rows().empty()) {
     std::fprintf(out, "\n%12s %12s %24s\n", "Fragment #", "Clusters", "Fragment Location (LCN)");
-    for (const FragmentRow& row : display.rows())
-      std::fprintf(out, "%12" PRIu64 " %12" PRIu64 " %24" PRIu64 "\n", row.number, row.clusters,
-                   row.lcn);
+    for (const FragmentRow& row : display.rows()) {
+      if (row.lcn == kHoleLcn)
+        std::fprintf(out, "%12" PRIu64 " %12" PRIu64 " %24s\n", row.number, row.clusters, "(hole)");
+      else
+        std::fprintf(out, "%12" PRIu64 " %12" PRIu64 " %24" PRIu64 "\n", row.number, row.clusters,
+                     row.lcn);
+    }
   }
   std::fprintf(out, "\n%s\n", before ? "Before Fragmentation" : "After Fragmentation");
   const std::string& cells = display.BarCells(bar);
@@ -160,7 +195,9 @@ std::string AnalysisJson(const TerminalDisplay& display, const FileSession& sess
     json.BeginObject();
     json.Key("number").Number(row.number);
     json.Key("clusters").Number(row.clusters);
-    json.Key("lcn").Number(row.lcn);
+    // A hole has no place on the volume (all bits set in the list).
+    if (row.lcn == kHoleLcn) json.Key("lcn").Null();
+    else json.Key("lcn").Number(row.lcn);
     json.EndObject();
   }
   json.EndArray();

@@ -1,6 +1,6 @@
 // The command line's display: it keeps what the window would show, so the
-// result can be printed as text or JSON, and during jobs it shows status
-// lines as they come and a progress bar on a terminal.
+// result can be printed as text or JSON, and during jobs on a terminal it
+// keeps one status line and one progress bar redrawn in place.
 #pragma once
 
 #include <cstdio>
@@ -17,9 +17,10 @@ class TerminalDisplay : public Display {
  public:
   static constexpr int kBarWidth = 64;
 
-  // `echo_status`: print every new status line on `status_out` as it comes.
-  // `progress_out`: where to draw a progress bar (null for none).
-  TerminalDisplay(FILE* status_out, bool echo_status, FILE* progress_out);
+  // `live`: a terminal on which the status line and the progress bar are
+  // redrawn in place as the job goes (null for none: the status is then
+  // only kept, for printing with the result).
+  explicit TerminalDisplay(FILE* live);
 
   void SetStatusText(const std::string& text) override;
   void SetProgressRange(uint32_t maximum) override;
@@ -39,11 +40,15 @@ class TerminalDisplay : public Display {
   void AddAllocationRow(uint64_t first_lcn, uint64_t length, bool in_use) override;
   void AddSummaryRow(const std::string& label, const std::string& value) override;
 
-  // Ends a progress bar line, if one is drawn.
+  // Leaves the status line and the bar as last drawn and moves below them.
   void FinishProgress();
 
   const std::string& status() const { return status_; }
-  bool echoes_status() const { return echo_status_; }
+  // Where the job's progress stands: fragments (Fragment) or clusters
+  // (Defragment) of progress_maximum().
+  uint64_t progress_position() const { return progress_position_; }
+  uint32_t progress_maximum() const { return progress_max_; }
+  bool echoes_status() const { return live_ != nullptr; }
   bool StatusIsError() const;
   std::string Text(TextField field) const;
   const std::vector<FragmentRow>& rows() const { return rows_; }
@@ -51,10 +56,12 @@ class TerminalDisplay : public Display {
   const std::string& BarCells(ClusterBar bar) const;
 
  private:
-  FILE* status_out_;
-  bool echo_status_;
-  FILE* progress_out_;
+  void Redraw();
+
+  FILE* live_;
+  bool drawn_ = false;  // the live lines are on screen, the cursor after the bar
   uint32_t progress_max_ = 0;
+  uint64_t progress_position_ = 0;
   int progress_drawn_ = -1;
   std::string status_;
   std::map<TextField, std::string> texts_;

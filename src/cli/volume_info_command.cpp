@@ -3,33 +3,32 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#ifdef _WIN32
+#include <filesystem>
+#else
+#include <sys/stat.h>
+#endif
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/terminal_display.h"
+#include "cli/usage.h"
 #include "report/disk_report.h"
 #include "report/volume_analysis.h"
 #include "volume/error_codes.h"
+#include "volume/image_path.h"
 
 namespace shardix::cli {
 
 namespace {
 
-constexpr char kUsage[] =
-    "usage: shardix volume-info PATH [--sort COLUMN[:asc|:desc]]... [--save REPORT] [--json]\n"
-    "       COLUMN: lcn, clusters or state (the columns \"LCN Range\", \"# Clusters\",\n"
-    "       \"Free|In-Use\"); each --sort is a click on that column header\n";
-
-int UsageError(const std::string& problem) {
-  std::fprintf(stderr, "shardix volume-info: %s\n%s", problem.c_str(), kUsage);
-  return kExitUsage;
-}
+int UsageError(const std::string& problem) { return cli::UsageError("volume-info", problem); }
 
 // The Volume Info dialog's lists, kept for printing and saving.
 class VolumeInfoDisplay : public TerminalDisplay {
  public:
-  VolumeInfoDisplay() : TerminalDisplay(stdout, false, nullptr) {}
+  VolumeInfoDisplay() : TerminalDisplay(nullptr) {}
   void AddAllocationRow(uint64_t first_lcn, uint64_t length, bool in_use) override {
     lists.allocation.push_back({first_lcn, length, in_use});
   }
@@ -96,6 +95,22 @@ void PrintLists(const std::string& title, const StoredReportLists& lists) {
   }
 }
 
+// Whether `report` names the file or device that `volume_path` reports on,
+// by identity rather than by name (links, "..", another device node).
+bool IsReportedImage(const std::string& report, const std::string& volume_path) {
+  ImagePath split;
+  if (!SplitImagePath(volume_path, &split)) return false;
+#ifdef _WIN32
+  std::error_code error;
+  return std::filesystem::equivalent(report, split.image, error);
+#else
+  struct stat a {}, b{};
+  if (stat(report.c_str(), &a) != 0 || stat(split.image.c_str(), &b) != 0) return false;
+  if (S_ISBLK(a.st_mode) && S_ISBLK(b.st_mode) && a.st_rdev == b.st_rdev) return true;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+#endif
+}
+
 int Run(const Arguments& args) {
   std::vector<SortClick> clicks;
   if (auto found = args.values.find("--sort"); found != args.values.end())
@@ -107,6 +122,15 @@ int Run(const Arguments& args) {
     }
   const bool json = args.Has("--json");
   const std::string& path = args.positional[0];
+  const std::string* report = args.Last("--save");
+  if (report && IsReportedImage(*report, path)) {
+    std::fprintf(stderr,
+                 "shardix volume-info: File save error: %s is the image or device being reported "
+                 "on; name another file for the report\n",
+                 report->c_str());
+    if (json) std::printf("%s\n", ListsJson("", StoredReportLists()).c_str());
+    return kExitFailure;
+  }
 
   std::unique_ptr<Volume> volume;
   if (uint32_t code = OpenVolumeByPath(path, &volume); code != kErrorSuccess) {
@@ -130,7 +154,7 @@ int Run(const Arguments& args) {
   }
 
   bool saved = true;
-  if (const std::string* report = args.Last("--save"))
+  if (report)
     saved = SaveDiskReport(display, display.lists, *report) == 0;
 
   if (json) std::printf("%s\n", ListsJson(title, display.lists).c_str());

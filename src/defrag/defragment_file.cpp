@@ -99,6 +99,7 @@ int DefragmentFile(JobContext& context, int64_t fragment_count, uint64_t cluster
                                      static_cast<int64_t>(run.lcn + piece_moved), request);
         display.MoveEnds();
         if (code == kErrorSuccess) {
+          if (piece_moved == 0) ++context.moved;  // counted as moves_done is, once per piece
           piece_moved += request;
           next_vcn += request;
           remaining -= request;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
 namespace shardix {
 
@@ -18,6 +19,10 @@ struct JobContext {
   ShardixRandom* random = nullptr;  // the placement methods' generator
   // Set when the program is closing: the job stops after the move in flight.
   const std::atomic<bool>* stop_requested = nullptr;
+  // What the job has moved so far, whatever its result: whole fragments for
+  // Fragment, pieces (one per free run filled) for Defragment. Front ends
+  // read it once the job has returned, to say how far a job got.
+  uint64_t moved = 0;
 
   bool StopRequested() const { return stop_requested && stop_requested->load(); }
 };

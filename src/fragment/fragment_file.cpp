@@ -6,7 +6,7 @@
 
 #include "display/display.h"
 #include "fragment/placement.h"
-#include "fragment/volume_bitmap_copy.h"
+#include "fragment/bitmap_windows.h"
 #include "volume/error_codes.h"
 #include "volume/volume.h"
 
@@ -77,9 +77,8 @@ int FragmentFile(JobContext& context, uint64_t fragment_count, uint64_t fragment
   const auto size = static_cast<int64_t>(fragment_size);
   const auto total = static_cast<int64_t>(cluster_count);
 
-  VolumeBitmapCopy bitmap;
+  BitmapWindows bitmap;
   uint32_t code = bitmap.Probe(*context.volume);
-  if (code == kErrorSuccess) code = bitmap.Allocate();
   if (code != kErrorSuccess) {
     display.ShowErrorBox("FSCTL_GET_VOLUME_BITMAP Error", code, BoxOwner::kMainWindow,
                          BoxIcon::kNone);
@@ -94,10 +93,7 @@ int FragmentFile(JobContext& context, uint64_t fragment_count, uint64_t fragment
 
   for (int64_t i = 0; i < count; ++i) {
     const int64_t length = i == count - 1 ? total - (count - 1) * size : size;
-    if ((code = bitmap.Read(*context.volume)) != kErrorSuccess) {
-      ReportLaterBitmapFailure(display, code);
-      return kFragmentFailed;
-    }
+    bitmap.Forget();  // each fragment looks at the volume as it is now
     for (uint64_t attempt = 1;; ++attempt) {
       if (context.StopRequested()) return kJobStopped;
       BitPosition candidate;
@@ -116,7 +112,13 @@ int FragmentFile(JobContext& context, uint64_t fragment_count, uint64_t fragment
         candidate = *drawn;
       }
       candidate = AlignCandidate(candidate, length);
-      const ScanOutcome scan = ScanCandidate(bitmap.bits(), bitmap_bytes, candidate, length);
+      int64_t unusable = candidate.Cluster();
+      const int64_t reach = ScanReachEnd(candidate, length, bitmap_bytes);
+      if ((code = bitmap.FindInUse(*context.volume, unusable, reach, &unusable)) != kErrorSuccess) {
+        ReportLaterBitmapFailure(display, code);
+        return kFragmentFailed;
+      }
+      const ScanOutcome scan = ScanOutcomeAt(candidate, length, bitmap_bytes, unusable);
       resume = scan.stop;
       if (!scan.free) continue;
 
@@ -124,6 +126,7 @@ int FragmentFile(JobContext& context, uint64_t fragment_count, uint64_t fragment
         ShowMoveMessage(display, i, candidate.Cluster());
       code = MoveFragment(context, i * size, candidate.Cluster(), length);
       if (code == kErrorSuccess) {
+        ++context.moved;
         last_byte = candidate.byte;
         display.SetProgress(static_cast<uint64_t>(i) + 1);
         break;
@@ -134,10 +137,7 @@ int FragmentFile(JobContext& context, uint64_t fragment_count, uint64_t fragment
         return kFragmentFailed;
       }
       // The file system would not take that run: look again at a fresh bitmap.
-      if ((code = bitmap.Read(*context.volume)) != kErrorSuccess) {
-        ReportLaterBitmapFailure(display, code);
-        return kFragmentFailed;
-      }
+      bitmap.Forget();
     }
   }
   return kFragmentSucceeded;

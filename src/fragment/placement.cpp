@@ -1,6 +1,8 @@
 #include "fragment/placement.h"
 
-#include <cstring>
+#include <algorithm>
+
+#include "volume/bitmap_words.h"
 
 namespace shardix {
 
@@ -62,42 +64,64 @@ BitPosition AlignCandidate(BitPosition candidate, int64_t length) {
   return candidate;
 }
 
+namespace {
+
+BitPosition PositionOf(int64_t cluster) { return {cluster / 8, static_cast<int>(cluster % 8)}; }
+
+}  // namespace
+
+int64_t ScanReachEnd(BitPosition start, int64_t length, int64_t bitmap_bytes) {
+  const int64_t first = start.Cluster();
+  const int64_t limit = bitmap_bytes * 8;
+  if (first >= limit) return first;
+  return length > limit - first ? limit : first + length;
+}
+
+ScanOutcome ScanOutcomeAt(BitPosition start, int64_t length, int64_t bitmap_bytes,
+                          int64_t first_unusable) {
+  const int64_t first = start.Cluster();
+  const int64_t bad = first_unusable;
+  if (bad - first >= length) return {true, PositionOf(first + length)};
+
+  // The unit that holds `bad`: single clusters up to the first byte
+  // boundary, then 32-cluster units while 32 or more remain, one of 16 and
+  // one of 8 where that many remain, then single clusters.
+  int64_t unit_first = bad, unit_width = 1;
+  const int64_t head = start.bit == 0 ? 0 : std::min<int64_t>(8 - start.bit, length);
+  const int64_t offset = bad - first - head;  // from the first byte boundary
+  if (offset >= 0) {
+    int64_t remaining = length - head;
+    const int64_t wide = remaining / 32 * 32;
+    const int64_t base = first + head;
+    if (offset < wide) {
+      unit_first = base + offset / 32 * 32, unit_width = 32;
+    } else {
+      int64_t at = wide;
+      remaining -= wide;
+      for (int64_t width : {16, 8}) {
+        if (remaining < width) continue;
+        if (offset < at + width) {
+          unit_first = base + at, unit_width = width;
+          break;
+        }
+        at += width;
+        remaining -= width;
+      }
+    }
+  }
+  const bool refused_at_start = unit_first >= bitmap_bytes * 8;
+  return {false, PositionOf(refused_at_start ? unit_first : unit_first + unit_width)};
+}
+
 ScanOutcome ScanCandidate(const uint8_t* bitmap, int64_t bitmap_bytes, BitPosition start,
                           int64_t length) {
-  BitPosition cursor = start;
-  int64_t count = 0;
-  while (count < length) {
-    if (cursor.byte < 0 || cursor.byte >= bitmap_bytes) return {false, cursor};
-    const uint8_t* at = bitmap + cursor.byte;
-    const int64_t remaining = length - count;
-    bool in_use;
-    if (cursor.bit != 0 || remaining < 8) {
-      in_use = ((*at >> cursor.bit) & 1) != 0;
-      if (++cursor.bit == 8) {
-        cursor.bit = 0;
-        ++cursor.byte;
-      }
-      count += 1;
-    } else if (remaining >= 32) {
-      uint32_t unit;
-      std::memcpy(&unit, at, sizeof unit);
-      in_use = unit != 0;
-      cursor.byte += 4;
-      count += 32;
-    } else if (remaining >= 16) {
-      uint16_t unit;
-      std::memcpy(&unit, at, sizeof unit);
-      in_use = unit != 0;
-      cursor.byte += 2;
-      count += 16;
-    } else {
-      in_use = *at != 0;
-      cursor.byte += 1;
-      count += 8;
-    }
-    if (in_use) return {false, cursor};
-  }
-  return {true, cursor};
+  const int64_t first = start.Cluster();
+  const int64_t end = ScanReachEnd(start, length, bitmap_bytes);
+  const int64_t bad = first >= end ? first
+                                   : static_cast<int64_t>(FindClusterInState(
+                                         bitmap, static_cast<uint64_t>(first),
+                                         static_cast<uint64_t>(end), true));
+  return ScanOutcomeAt(start, length, bitmap_bytes, bad);
 }
 
 bool ShowsMoveMessage(uint64_t index, uint64_t fragment_count) {

@@ -51,13 +51,28 @@ struct ScanOutcome {
   BitPosition stop;  // just past the last unit tested: the resume position
 };
 
-// Tests the `length` clusters from `start` in `bitmap`, which holds at
-// least bitmap_bytes + 3 readable bytes. From a byte boundary it tests 32,
-// 16, 8 and then single clusters at a time; from inside a byte it tests
+// The test of the `length` clusters from `start`, unit by unit: from a byte
+// boundary 32, 16, 8 and then single clusters at a time; from inside a byte
 // single clusters up to the next byte boundary first, so exactly the target
-// run is tested. No unit starts at byte `bitmap_bytes` or beyond. The
-// cursor moves past each unit before the unit is examined, so `stop` lies
-// past the in-use cluster that ended the scan.
+// run is tested. No unit starts at byte `bitmap_bytes` or beyond, and a unit
+// that reaches into that byte counts as in use. The cursor moves past each
+// unit before the unit is examined, so `stop` lies past the unit that held
+// the first cluster that cannot be used.
+//
+// The units a scan tests depend only on `start` and `length`, so the
+// outcome follows from `first_unusable`: the first cluster from `start` on
+// that is in use or lies at or past byte `bitmap_bytes` (anything at or past
+// start + length when the run is free). Finding that cluster a word at a
+// time and placing it in its unit gives the unit-by-unit result at a
+// fraction of the cost.
+ScanOutcome ScanOutcomeAt(BitPosition start, int64_t length, int64_t bitmap_bytes,
+                          int64_t first_unusable);
+
+// The end of the part of a scan that the bitmap has to answer: clusters
+// from `start` on below start + length and below byte `bitmap_bytes`.
+int64_t ScanReachEnd(BitPosition start, int64_t length, int64_t bitmap_bytes);
+
+// The scan over a bitmap held whole, of at least bitmap_bytes readable bytes.
 ScanOutcome ScanCandidate(const uint8_t* bitmap, int64_t bitmap_bytes, BitPosition start,
                           int64_t length);
 

@@ -1,13 +1,14 @@
 #include "report/disk_report.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "volume/error_codes.h"
+#include "volume/replacing_file.h"
 
 namespace shardix {
 
@@ -16,46 +17,117 @@ namespace {
 constexpr char kSaveErrorCaption[] = "File save error";
 constexpr char kLineEnd[] = "\r\n";
 
-// Where the report's pieces go: a string or a file.
+// Where the report's pieces go: a string or a file. The pieces are gathered
+// in one large block that is handed on whole, so a report of a million rows
+// costs a few dozen writes rather than millions of small ones.
 class ReportSink {
  public:
+  static constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+
   virtual ~ReportSink() = default;
-  virtual bool Write(const char* text, std::size_t length) = 0;
+  bool Write(const char* text, std::size_t length) {
+    if (used_ + length > kBlockBytes) {
+      if (!Drain()) return false;
+      if (length > kBlockBytes) return Hand(text, length);
+    }
+    std::memcpy(block_.get() + used_, text, length);
+    used_ += length;
+    return true;
+  }
   bool Write(const char* text) { return Write(text, std::strlen(text)); }
+  // Room for `length` bytes at the block's end, to be filled and then
+  // taken with Commit; null when the block could not be handed on.
+  char* Reserve(std::size_t length) {
+    if (used_ + length > kBlockBytes && !Drain()) return nullptr;
+    return block_.get() + used_;
+  }
+  void Commit(std::size_t length) { used_ += length; }
+  bool Pad(std::size_t count) {
+    static const char kSpaces[] = "                                                  ";  // 50
+    for (std::size_t step; count > 0; count -= step) {
+      step = std::min(count, sizeof kSpaces - 1);
+      if (!Write(kSpaces, step)) return false;
+    }
+    return true;
+  }
+  // Hands on what the block holds.
+  bool Drain() {
+    const bool handed = used_ == 0 || Hand(block_.get(), used_);
+    used_ = 0;
+    return handed;
+  }
+
+ protected:
+  ReportSink() : block_(new char[kBlockBytes]) {}
+  virtual bool Hand(const char* bytes, std::size_t length) = 0;
+
+ private:
+  std::unique_ptr<char[]> block_;
+  std::size_t used_ = 0;
 };
 
 class StringSink : public ReportSink {
  public:
-  bool Write(const char* text, std::size_t length) override {
-    out.append(text, length);
-    return true;
-  }
   std::string out;
-};
-
-class FileSink : public ReportSink {
- public:
-  explicit FileSink(std::FILE* file) : file_(file) {}
-  bool Write(const char* text, std::size_t length) override {
-    return std::fwrite(text, 1, length, file_) == length;
-  }
 
  private:
-  std::FILE* file_;
+  bool Hand(const char* bytes, std::size_t length) override {
+    out.append(bytes, length);
+    return true;
+  }
+};
+
+// The report's bytes on their way into the file named by the user.
+class FileSink : public ReportSink {
+ public:
+  explicit FileSink(ReplacingFile& file) : file_(file) {}
+
+ private:
+  bool Hand(const char* bytes, std::size_t length) override {
+    return file_.Write(bytes, length) == kErrorSuccess;
+  }
+  ReplacingFile& file_;
 };
 
 // A cell as the dialog fetches it (a 512-character buffer), left-aligned
 // and padded with spaces to `width`, as a "%-25s" format pads it; a longer
 // text is written whole.
 bool WriteCell(ReportSink& sink, std::size_t width, const std::string& cell) {
-  static const char kSpaces[] = "                                                  ";  // 50
   const std::size_t length = strnlen(cell.c_str(), kTextBufferSize - 1);
-  if (!sink.Write(cell.data(), length)) return false;
-  for (std::size_t padded = length; padded < width;) {
-    const std::size_t step = std::min(width - padded, sizeof kSpaces - 1);
-    if (!sink.Write(kSpaces, step)) return false;
-    padded += step;
+  return sink.Write(cell.data(), length) && (length >= width || sink.Pad(width - length));
+}
+
+// An allocation row held as numbers, formatted as its cells would read and
+// then be padded by WriteCell, straight into one line.
+bool WriteAllocationLine(ReportSink& sink, const AllocationRow& row) {
+  constexpr std::size_t kLongestLine = 20 + 3 + 20 + 2 + 20 + 15 + 6 + 2;
+  char* const line = sink.Reserve(kLongestLine);
+  if (!line) return false;
+  char* at = line;
+  auto number = [&at](uint64_t value) { at = std::to_chars(at, at + 20, value).ptr; };
+  auto pad_to = [&at](char* cell, std::size_t width) {
+    if (at < cell + width) {
+      std::memset(at, ' ', static_cast<std::size_t>(cell + width - at));
+      at = cell + width;
+    }
+  };
+  char* cell = at;
+  number(row.first_lcn);
+  std::memcpy(at, " - ", 3);
+  at += 3;
+  number(row.first_lcn + row.length - 1);
+  pad_to(cell, 25);
+  cell = at;
+  number(row.length);
+  pad_to(cell, 15);
+  if (row.in_use) {
+    std::memcpy(at, "In-Use\r\n", 8);
+    at += 8;
+  } else {
+    std::memcpy(at, "Free  \r\n", 8);
+    at += 8;
   }
+  sink.Commit(static_cast<std::size_t>(at - line));
   return true;
 }
 
@@ -76,36 +148,17 @@ bool WriteReport(ReportSink& sink, const DiskReportLists& lists) {
     return false;
   const std::size_t allocation_rows = lists.AllocationRowCount();
   for (std::size_t i = 0; i < allocation_rows; ++i) {
+    AllocationRow numbers;
+    if (lists.AllocationRowNumbers(i, &numbers)) {
+      if (!WriteAllocationLine(sink, numbers)) return false;
+      continue;
+    }
     AllocationRowText row = lists.AllocationRowAt(i);
     if (!WriteCell(sink, 25, row.range) || !WriteCell(sink, 15, row.clusters) ||
         !WriteCell(sink, 6, row.state) || !sink.Write(kLineEnd))
       return false;
   }
-  return true;
-}
-
-uint32_t LastErrorOr(uint32_t fallback) {
-  return errno != 0 ? ErrorFromErrno(errno) : fallback;
-}
-
-struct FileCloser {
-  void operator()(std::FILE* file) const {
-    if (file) std::fclose(file);
-  }
-};
-
-// Takes the finished report's name. Where the C library's rename does not
-// replace an existing file, the old report is removed first.
-bool ReplaceFile(const std::string& from, const std::string& to) {
-  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
-  int saved = errno;
-  if (std::FILE* existing = std::fopen(to.c_str(), "rb")) {
-    std::fclose(existing);
-    if (std::remove(to.c_str()) == 0 && std::rename(from.c_str(), to.c_str()) == 0) return true;
-    saved = errno;
-  }
-  errno = saved;
-  return false;
+  return sink.Drain();
 }
 
 }  // namespace
@@ -125,49 +178,22 @@ std::string DiskReportText(const DiskReportLists& lists) {
 }
 
 int SaveDiskReport(Display& display, const DiskReportLists& lists, const std::string& path) {
-  auto fail = [&](uint32_t code) {
+  ReplacingFile file;
+  uint32_t code = file.Open(path);
+  if (code == kErrorSuccess) {
+    try {
+      FileSink sink(file);
+      // A write that fails keeps its code in `file`; Commit returns it.
+      WriteReport(sink, lists);
+      code = file.Commit();
+    } catch (const std::bad_alloc&) {
+      file.Abandon();
+      code = kErrorNotEnoughMemory;
+    }
+  }
+  if (code != kErrorSuccess) {
     display.ShowErrorBox(kSaveErrorCaption, code, BoxOwner::kDialog, BoxIcon::kNone);
     return -1;
-  };
-
-  // An existing report that may not be written is refused, as creating it
-  // over the old one would be.
-  errno = 0;
-  if (std::FILE* existing = std::fopen(path.c_str(), "r+b")) {
-    std::fclose(existing);
-  } else if (errno != ENOENT) {
-    return fail(LastErrorOr(kErrorAccessDenied));
-  }
-
-  const std::string partial = path + ".partial";
-  char buffer[1 << 16];  // outlives the file, which is closed below
-  errno = 0;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(partial.c_str(), "wb"));
-  if (!file) return fail(LastErrorOr(kErrorAccessDenied));
-  std::setvbuf(file.get(), buffer, _IOFBF, sizeof buffer);
-
-  FileSink sink(file.get());
-  errno = 0;
-  bool written = false;
-  uint32_t code = kErrorSuccess;
-  try {
-    written = WriteReport(sink, lists) && std::fflush(file.get()) == 0;
-    if (!written) code = LastErrorOr(kErrorWriteFault);
-  } catch (const std::bad_alloc&) {
-    code = kErrorNotEnoughMemory;
-  }
-  if (std::fclose(file.release()) != 0 && written) {
-    written = false;
-    code = LastErrorOr(kErrorWriteFault);
-  }
-  errno = 0;
-  if (written && !ReplaceFile(partial, path)) {
-    written = false;
-    code = LastErrorOr(kErrorAccessDenied);
-  }
-  if (!written) {
-    std::remove(partial.c_str());
-    return fail(code);
   }
   return 0;
 }

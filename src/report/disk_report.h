@@ -21,6 +21,12 @@ class DiskReportLists {
   virtual SummaryRowText SummaryRowAt(std::size_t index) const = 0;
   virtual std::size_t AllocationRowCount() const = 0;
   virtual AllocationRowText AllocationRowAt(std::size_t index) const = 0;
+  // The row as numbers, where the lists hold it so (the report then formats
+  // it without going through its cell texts); false where they do not.
+  virtual bool AllocationRowNumbers(std::size_t index, AllocationRow* row) const {
+    (void)index, (void)row;
+    return false;
+  }
 };
 
 // Lists kept in memory, filled by the analysis like the dialog's controls.
@@ -31,6 +37,10 @@ class StoredReportLists : public DiskReportLists {
   std::size_t AllocationRowCount() const override { return allocation.size(); }
   AllocationRowText AllocationRowAt(std::size_t index) const override {
     return FormatAllocationRow(allocation.at(index));
+  }
+  bool AllocationRowNumbers(std::size_t index, AllocationRow* row) const override {
+    *row = allocation.at(index);
+    return true;
   }
 
   // A column click on the allocation list: the sort state moves on and the
@@ -45,11 +55,10 @@ class StoredReportLists : public DiskReportLists {
 // The report's bytes.
 std::string DiskReportText(const DiskReportLists& lists);
 
-// Writes the report to `path`, replacing a file of that name whole. The
-// bytes go to a file beside it that takes the name only once all of them
-// are written, so a failed save never leaves a partial report under the
-// name. Returns 0, or -1 after the "File save error" box (owned by the
-// dialog) with the system's text.
+// Writes the report to `path`, creating the file or overwriting it whole
+// (see ReplacingFile: nothing else is deleted or renamed, and a failed save
+// leaves no partial report of ours). Returns 0, or -1 after the "File save
+// error" box (owned by the dialog) with the system's text.
 int SaveDiskReport(Display& display, const DiskReportLists& lists, const std::string& path);
 
 }  // namespace shardix

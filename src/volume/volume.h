@@ -45,10 +45,23 @@ struct VolumeGeometry {
   uint64_t total_clusters = 0;
 };
 
+// What an opened name is, as far as moving its clusters goes: only the
+// unnamed data of an ordinary file is the jobs' to move.
+enum class FileKind {
+  kOrdinary,
+  kFolder,
+  kSystem,      // one of the volume's own files ($MFT, $Bitmap, $Extend\...)
+  kSparse,      // data with holes
+  kCompressed,  // data in compression units (or encrypted)
+};
+
 // A file opened for its clusters (attribute access only, as the mover needs).
 class VolumeFile {
  public:
   virtual ~VolumeFile() = default;
+
+  // Backends that cannot tell report every file as ordinary.
+  virtual FileKind Kind() { return FileKind::kOrdinary; }
 
   // Size of the unnamed data stream in bytes.
   virtual uint32_t GetSize(uint64_t* size) = 0;
@@ -82,6 +95,19 @@ class Volume {
 
   // Cluster geometry and free space, as GetDiskFreeSpace reports them.
   virtual uint32_t GetGeometry(VolumeGeometry* geometry) = 0;
+
+  // Only the cluster's sectors and the sector's bytes, for callers that need
+  // no free count: a backend that must read the whole bitmap to count free
+  // clusters answers this without doing so.
+  virtual uint32_t GetClusterSize(uint32_t* sectors_per_cluster, uint32_t* bytes_per_sector) {
+    VolumeGeometry geometry;
+    const uint32_t code = GetGeometry(&geometry);
+    if (code == 0) {
+      *sectors_per_cluster = geometry.sectors_per_cluster;
+      *bytes_per_sector = geometry.bytes_per_sector;
+    }
+    return code;
+  }
 
   // Name shown to people: "C:" for a drive, the image's file name for an image.
   virtual std::string DisplayName() const = 0;

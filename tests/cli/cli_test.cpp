@@ -1,7 +1,11 @@
 // The command line as a user meets it: the demo end to end, analyze --json
-// against ntfsinfo, and the exit status of bad input.
+// against ntfsinfo, the exit status of bad input, what a job says it did,
+// the files it will not move, progress on a terminal, and saving the report.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sys/wait.h>
 
@@ -15,8 +19,10 @@ struct CliRun {
   std::string out;
 };
 
-CliRun Shardix(const std::string& words) {
-  std::string command = std::string(SHARDIX_CLI) + " " + words + " 2>/dev/null";
+// `stderr_too`: the error stream goes into `out` as well.
+CliRun Shardix(const std::string& words, bool stderr_too = false) {
+  std::string command =
+      std::string(SHARDIX_CLI) + " " + words + (stderr_too ? " 2>&1" : " 2>/dev/null");
   FILE* pipe = popen(command.c_str(), "r");
   CliRun run{-1, ""};
   if (!pipe) return run;
@@ -97,6 +103,245 @@ TEST(CommandLine, BadInputIsRefusedWithoutTouchingAnything) {
   EXPECT_NE(plain.out.find("\"status\":\"Error: "), std::string::npos);
   CliRun not_ntfs = Shardix("check /etc/hostname");
   EXPECT_EQ(not_ntfs.status, 1);
+}
+
+// A number after `key` in JSON text ("key":N), or -1.
+int64_t JsonNumber(const std::string& json, const std::string& key, std::size_t from = 0) {
+  std::smatch match;
+  std::string rest = json.substr(from);
+  if (!std::regex_search(rest, match, std::regex("\"" + key + "\":(\\d+)"))) return -1;
+  return std::stoll(match[1]);
+}
+
+// An image of `megabytes` with `name` copied in by ntfscp: `bytes` random bytes.
+std::string ImageWithFile(const ScratchDir& scratch, const std::string& image_name, int megabytes,
+                          const std::string& name, std::size_t bytes, std::vector<uint8_t>* content) {
+  const std::string image = scratch.path() + "/" + image_name;
+  const std::string source = scratch.path() + "/" + name;
+  EXPECT_TRUE(MakeNtfsImage(image, uint64_t(megabytes) << 20, 4096));
+  *content = PseudoRandomBytes(bytes, 7);
+  std::ofstream(source, std::ios::binary).write(reinterpret_cast<const char*>(content->data()),
+                                                static_cast<std::streamsize>(content->size()));
+  bool ok = false;
+  RunCommand("ntfscp " + ShellQuote(image) + " " + ShellQuote(source) + " " + ShellQuote(name), &ok);
+  EXPECT_TRUE(ok);
+  return image;
+}
+
+TEST(CommandLine, NumbersHelpAndVersionFollowTheConventionsAndRefusalsTouchNothing) {
+  ScratchDir scratch;
+  std::vector<uint8_t> content;
+  const std::string image = ImageWithFile(scratch, "disk.img", 8, "f.bin", 400 << 10, &content);
+  const std::string file = ShellQuote(image + "/f.bin");
+  const std::vector<uint8_t> before = ReadHostFile(image);
+
+  for (const char* count : {"' 5'", "'+5'", "'5abc'", "1e9", "3.7", "abc", "''", "-5"})
+    EXPECT_EQ(Shardix("fragment " + file + " --count " + count).status, 2) << count;
+  for (const char* seed : {"4294967296", "-1", "0x10", "' 1'"})
+    EXPECT_EQ(Shardix("fragment " + file + " --count 3 --seed " + seed).status, 2) << seed;
+  EXPECT_EQ(Shardix("fragment " + file + " --count 3 --size 11").status, 2);
+  EXPECT_EQ(Shardix("fragment " + file + " --count 3 --method best-fit").status, 2);
+  // Well-formed numbers out of range are the job's own refusal.
+  for (const char* count : {"0", "101", "99999999999999999999999999"}) {
+    CliRun refused = Shardix("fragment " + file + " --count " + count + " --json");
+    EXPECT_EQ(refused.status, 1) << count;
+    EXPECT_NE(refused.out.find("\"status\":\"Error: Number of fragments must be between 1 and 100\""),
+              std::string::npos) << refused.out;
+  }
+  EXPECT_EQ(ReadHostFile(image), before);
+
+  for (const char* command :
+       {"analyze", "fragment", "defragment", "volume-info", "check", "scenario", "demo"}) {
+    CliRun help = Shardix(std::string(command) + " --help");
+    EXPECT_EQ(help.status, 0) << command;
+    EXPECT_EQ(help.out.rfind(std::string("usage: shardix ") + command, 0), 0u) << help.out;
+    EXPECT_EQ(Shardix(std::string("help ") + command).out, help.out);
+  }
+  EXPECT_EQ(Shardix("help no-such-command").status, 2);
+  CliRun version = Shardix("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("shardix [0-9.]+\n"))) << version.out;
+}
+
+TEST(CommandLine, FragmentSaysWhatItDidAndTheSeedRepeatsTheLayout) {
+  ScratchDir scratch;
+  std::vector<uint8_t> content;
+  const std::string image = ImageWithFile(scratch, "disk.img", 16, "f.bin", 1 << 20, &content);
+  const std::string copy = scratch.path() + "/copy.img";
+  std::filesystem::copy_file(image, copy);
+  std::vector<uint8_t> big;
+  // Most of a small volume: the pieces run out of room part way.
+  const std::string third = ImageWithFile(scratch, "tight.img", 8, "f.bin", 4500000, &big);
+  auto fragments_now = [](const std::string& img) {
+    return JsonNumber(Shardix("analyze --json " + ShellQuote(img + "/f.bin")).out, "fragment_count");
+  };
+
+  // No seed given: the one drawn is printed, and given back on a copy of the
+  // image it makes the same layout.
+  CliRun drawn = Shardix("fragment " + ShellQuote(image + "/f.bin") + " --count 12 --method random");
+  ASSERT_EQ(drawn.status, 0) << drawn.out;
+  std::smatch seed;
+  ASSERT_TRUE(std::regex_search(drawn.out, seed, std::regex("\nSeed: (\\d+)\n"))) << drawn.out;
+  CliRun again = Shardix("fragment " + ShellQuote(copy + "/f.bin") + " --count 12 --method random --seed " +
+                         std::string(seed[1]) + " --quiet");
+  ASSERT_EQ(again.status, 0) << again.out;
+  EXPECT_EQ(again.out.find("Filename:"), std::string::npos) << again.out;  // only the result
+  EXPECT_EQ(again.out.find("Seed:"), std::string::npos) << again.out;      // given, not drawn
+  EXPECT_EQ(NtfsinfoExtents(copy, "/f.bin"), NtfsinfoExtents(image, "/f.bin"));
+  const int64_t random_now = fragments_now(image);
+  EXPECT_NE(drawn.out.find(random_now == 12 ? std::string("The file now has 12 fragments, as asked.")
+                                            : "The file now has " + std::to_string(random_now) +
+                                                  " fragments, not the 12 asked for: "),
+            std::string::npos) << drawn.out;
+
+  // First Fit puts the pieces side by side, where they join again.
+  CliRun first_fit = Shardix("fragment " + ShellQuote(image + "/f.bin") + " --count 40 --method FIRST_fit --json");
+  ASSERT_EQ(first_fit.status, 0) << first_fit.out;
+  EXPECT_EQ(JsonNumber(first_fit.out, "requested"), 40);
+  EXPECT_EQ(JsonNumber(first_fit.out, "moved"), 40);
+  CliRun first_fit_text = Shardix("fragment " + ShellQuote(copy + "/f.bin") + " --count 40 --method firstfit");
+  const int64_t now = fragments_now(copy);
+  ASSERT_GT(now, 0);
+  ASSERT_LT(now, 40);
+  EXPECT_NE(first_fit_text.out.find("The file now has " + std::to_string(now) + " fragment" +
+                                    (now == 1 ? "" : "s") +
+                                    ", not the 40 asked for: First Fit places pieces side by side"),
+            std::string::npos) << first_fit_text.out;
+
+  // A job that runs out of room says how far it got; the file keeps its bytes.
+  CliRun stuck = Shardix("fragment " + ShellQuote(third + "/f.bin") + " --count 40 --method concentrated --seed 1 --json");
+  EXPECT_EQ(stuck.status, 1) << stuck.out;
+  EXPECT_NE(stuck.out.find("\"result\":-1"), std::string::npos) << stuck.out;
+  EXPECT_EQ(JsonNumber(stuck.out, "seed"), 1);
+  const int64_t moved = JsonNumber(stuck.out, "moved");
+  EXPECT_GT(moved, 0);
+  EXPECT_LT(moved, 40);
+  EXPECT_EQ(NtfscatBytes(third, "/f.bin"), big);
+  EXPECT_EQ(Shardix("check " + ShellQuote(third)).status, 0);
+  // Too little free space to gather it: refused before any move.
+  CliRun no_room = Shardix("defragment " + ShellQuote(third + "/f.bin"));
+  EXPECT_EQ(no_room.status, 1);
+  EXPECT_NE(no_room.out.find("0 pieces were moved before the job stopped; the file's data is intact"),
+            std::string::npos) << no_room.out;
+  EXPECT_EQ(NtfscatBytes(third, "/f.bin"), big);
+}
+
+TEST(CommandLine, FoldersStreamsSystemAndSparseFilesGetOneClearRefusalEach) {
+  ScratchDir scratch;
+  const std::string image = scratch.path() + "/disk.img";
+  ASSERT_TRUE(MakeNtfsImage(image, 16 << 20, 4096));
+  {
+    FuseMount mount(image, scratch.path() + "/mnt");
+    ASSERT_TRUE(mount.ok());
+    const std::string root = scratch.path() + "/mnt/";
+    std::filesystem::create_directory(root + "folder");
+    ASSERT_TRUE(WriteWholeFile(root + "data.bin", PseudoRandomBytes(64 * 4096, 1)));
+    // Allocated, a hole of 16 clusters, allocated.
+    ASSERT_TRUE(WriteWholeFile(root + "holes.bin", PseudoRandomBytes(8 * 4096, 2)));
+    FILE* sparse = fopen((root + "holes.bin").c_str(), "r+b");
+    ASSERT_TRUE(sparse && fseek(sparse, 24L * 4096, SEEK_SET) == 0);
+    std::vector<uint8_t> tail = PseudoRandomBytes(8 * 4096, 3);
+    ASSERT_EQ(fwrite(tail.data(), 1, tail.size(), sparse), tail.size());
+    ASSERT_EQ(fclose(sparse), 0);
+    ASSERT_TRUE(mount.Unmount());
+  }
+  const std::vector<uint8_t> before = ReadHostFile(image);
+  const struct {
+    const char* inner;
+    const char* refusal;
+  } kCases[] = {
+      {"/folder", " is a folder, not a file"},
+      {"/$Extend", " is a folder, not a file"},
+      {"/data.bin:extra", " names a stream (file:stream)"},
+      {"/$MFT", " is one of the volume's system files"},
+      {"/$Extend/$Quota", " is one of the volume's system files"},
+      {"/holes.bin", " is a sparse file"},
+  };
+  for (const auto& c : kCases) {
+    const std::string path = ShellQuote(image + c.inner);
+    const std::string expected = "\"status\":\"Error: " + image + c.inner + c.refusal;
+    for (const std::string& command : {"analyze --json " + path, "fragment --json --count 2 " + path,
+                                       "defragment --json " + path}) {
+      CliRun run = Shardix(command);
+      EXPECT_EQ(run.status, 1) << command;
+      EXPECT_NE(run.out.find(expected), std::string::npos) << command << "\n" << run.out;
+    }
+  }
+  EXPECT_EQ(ReadHostFile(image), before);
+  // The sparse file is still listed, its hole without a place on the volume.
+  CliRun holes = Shardix("analyze --json " + ShellQuote(image + "/holes.bin"));
+  EXPECT_NE(holes.out.find("{\"number\":2,\"clusters\":16,\"lcn\":null}"), std::string::npos) << holes.out;
+}
+
+TEST(CommandLine, ProgressIsRedrawnInPlaceOnlyOnATerminal) {
+  ScratchDir scratch;
+  std::vector<uint8_t> content;
+  const std::string image = ImageWithFile(scratch, "disk.img", 16, "f.bin", 1 << 20, &content);
+  const std::string copy = scratch.path() + "/copy.img";
+  std::filesystem::copy_file(image, copy);
+  const std::string words = " --count 60 --method scattered --seed 9";
+
+  CliRun piped = Shardix("fragment " + ShellQuote(copy + "/f.bin") + words);
+  ASSERT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(piped.out.find('\r'), std::string::npos);
+  EXPECT_EQ(piped.out.find("Attempting to move"), std::string::npos);
+  EXPECT_NE(piped.out.find("\nFile was successfully fragmented!\n"), std::string::npos) << piped.out;
+
+  // script(1) gives the program a terminal.
+  bool ok = false;
+  const std::string terminal = RunCommand(
+      "script -qec " + ShellQuote(std::string(SHARDIX_CLI) + " fragment " + ShellQuote(image + "/f.bin") + words) +
+          " /dev/null",
+      &ok);
+  ASSERT_TRUE(ok) << terminal;
+  // Each redraw climbs back over the one line break between status and bar,
+  // so what stays is the piped output's lines and the bar, not a line per move.
+  std::size_t redraws = 0;
+  for (std::size_t at = 0; (at = terminal.find("\x1b[1A", at)) != std::string::npos; ++at) ++redraws;
+  const auto breaks = static_cast<std::size_t>(std::count(terminal.begin(), terminal.end(), '\n'));
+  const auto piped_breaks = static_cast<std::size_t>(std::count(piped.out.begin(), piped.out.end(), '\n'));
+  EXPECT_GT(redraws, 60u);
+  EXPECT_LE(breaks - redraws, piped_breaks + 2) << terminal;
+  EXPECT_NE(terminal.find("\r\x1b[1A\x1b[2KFile was successfully fragmented!"), std::string::npos);
+  EXPECT_NE(terminal.find("] 100%"), std::string::npos);
+}
+
+TEST(CommandLine, SaveWritesTheReportButNeverOverTheImageAndReportsWriteErrors) {
+  ScratchDir scratch;
+  std::vector<uint8_t> content;
+  const std::string image = ImageWithFile(scratch, "disk.img", 8, "f.bin", 1 << 16, &content);
+  const std::vector<uint8_t> before = ReadHostFile(image);
+  std::filesystem::create_symlink(image, scratch.path() + "/link.img");
+  std::filesystem::create_directory(scratch.path() + "/sub");
+  for (const std::string& target : {image, scratch.path() + "/link.img", scratch.path() + "/sub/../disk.img"}) {
+    CliRun refused = Shardix("volume-info " + ShellQuote(image + "/f.bin") + " --save " + ShellQuote(target), true);
+    EXPECT_EQ(refused.status, 1) << target;
+    EXPECT_NE(refused.out.find("is the image or device being reported on"), std::string::npos) << refused.out;
+  }
+  EXPECT_EQ(ReadHostFile(image), before);
+
+  CliRun full = Shardix("volume-info " + ShellQuote(image) + " --save /dev/full", true);
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.out.find("File save error: There is not enough space on the disk."), std::string::npos)
+      << full.out;
+
+  // A report saved over an older one: the same bytes as printed, the older
+  // one's name and mode kept, nothing else left in the folder.
+  const std::string report = scratch.path() + "/sub/report.txt";
+  std::ofstream(report) << "old";
+  std::filesystem::permissions(report, std::filesystem::perms(0640));
+  CliRun saved = Shardix("volume-info " + ShellQuote(image) + " --save " + ShellQuote(report));
+  ASSERT_EQ(saved.status, 0);
+  std::vector<uint8_t> bytes = ReadHostFile(report);
+  std::string text(bytes.begin(), bytes.end());
+  EXPECT_EQ(text.rfind("Disk summary:\r\n", 0), 0u);
+  std::string lines = text;
+  for (std::size_t at = 0; (at = lines.find("\r\n", at)) != std::string::npos;) lines.erase(at, 1);
+  EXPECT_NE(saved.out.find("\n\n" + lines), std::string::npos) << saved.out;
+  EXPECT_EQ(std::filesystem::status(report).permissions(), std::filesystem::perms(0640));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path() + "/sub"),
+                          std::filesystem::directory_iterator()), 1);
 }
 
 }  // namespace

@@ -109,19 +109,24 @@ TEST_F(FragmentImageTest, CommandLineRepeatsItselfForTheSameSeed) {
   const std::string third = scratch_.path() + "/third.img";
   std::filesystem::copy_file(image_, second);
   std::filesystem::copy_file(image_, third);
-  auto run = [](const std::string& image, const std::string& seed) {
+  auto run = [](const std::string& image, const std::string& seed, bool expect_ok = true) {
     bool ok = false;
     std::string out = RunCommand(std::string(SHARDIX_CLI) + " fragment " + ShellQuote(image) +
                                      "/data.bin --count 24 --method scattered --size 7 --seed " +
                                      seed + " --json",
                                  &ok);
-    EXPECT_TRUE(ok);
+    EXPECT_EQ(ok, expect_ok) << seed;
     return out;
   };
+  const std::vector<uint8_t> untouched = ReadHostFile(third);
   const std::string first_output = run(image_, "5");
   EXPECT_NE(first_output.find("\"result\":0"), std::string::npos) << first_output;
+  EXPECT_NE(first_output.find("\"seed\":5}"), std::string::npos) << first_output;
   EXPECT_EQ(run(second, "5"), first_output);
-  EXPECT_EQ(run(third, "4294967301"), first_output);  // only the low 32 bits count
+  // A seed beyond 32 bits is bad usage, not another seed: nothing runs.
+  EXPECT_EQ(run(third, "4294967301", false), "");
+  EXPECT_EQ(ReadHostFile(third), untouched);
+  EXPECT_EQ(run(third, "5"), first_output);
   EXPECT_EQ(ReadHostFile(second), ReadHostFile(image_));
   EXPECT_EQ(ReadHostFile(third), ReadHostFile(image_));
   ExpectIntactAndClean();

@@ -85,16 +85,20 @@ class RecordingVolume : public Volume {
 class SyntheticVolume : public Volume {
  public:
   explicit SyntheticVolume(int64_t cluster_count) : cluster_count_(cluster_count) {}
-  uint32_t GetVolumeBitmap(int64_t, void* out, std::size_t out_size,
+  uint32_t GetVolumeBitmap(int64_t starting_lcn, void* out, std::size_t out_size,
                            std::size_t* bytes_returned) override {
     auto* bytes = static_cast<uint8_t*>(out);
+    const int64_t start = starting_lcn & ~int64_t{7};
+    const int64_t clusters = cluster_count_ - start;
     std::memset(bytes, 0, out_size);
-    std::memcpy(bytes + 8, &cluster_count_, 8);
-    const uint64_t needed = (static_cast<uint64_t>(cluster_count_) + 7) / 8;
+    std::memcpy(bytes, &start, 8);
+    std::memcpy(bytes + 8, &clusters, 8);
+    const uint64_t needed = (static_cast<uint64_t>(clusters) + 7) / 8;
     const uint64_t room = out_size - kVolumeBitmapHeaderSize;
     for (int64_t lcn : used)
-      if (static_cast<uint64_t>(lcn / 8) < room)
-        bytes[kVolumeBitmapHeaderSize + lcn / 8] |= static_cast<uint8_t>(1u << (lcn % 8));
+      if (lcn >= start && static_cast<uint64_t>((lcn - start) / 8) < room)
+        bytes[kVolumeBitmapHeaderSize + (lcn - start) / 8] |= static_cast<uint8_t>(1u << (lcn % 8));
+    bytes_requested += room;
     if (bytes_returned) *bytes_returned = out_size;
     return room < needed ? kErrorMoreData : kErrorSuccess;
   }
@@ -107,6 +111,7 @@ class SyntheticVolume : public Volume {
 
   std::set<int64_t> used;
   std::vector<MoveRequest> moves;
+  uint64_t bytes_requested = 0;  // bitmap bytes asked for, over all reads
 
  private:
   int64_t cluster_count_;

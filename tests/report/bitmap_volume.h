@@ -51,22 +51,26 @@ class BitmapVolume : public Volume {
       bitmap_errors.erase(bitmap_errors.begin());
       if (code != kErrorSuccess) return code;
     }
-    if (starting_lcn != 0 || out_size < sizeof(VolumeBitmapBuffer)) return kErrorInvalidParameter;
-    int64_t header[2] = {0, header_size.value_or(static_cast<int64_t>(cluster_count_))};
+    if (out_size < sizeof(VolumeBitmapBuffer)) return kErrorInsufficientBuffer;
+    if (starting_lcn < 0 || static_cast<uint64_t>(starting_lcn) >= std::max<uint64_t>(cluster_count_, 1))
+      return kErrorInvalidParameter;
+    const uint64_t start = static_cast<uint64_t>(starting_lcn) & ~uint64_t{7};
+    int64_t header[2] = {static_cast<int64_t>(start),
+                         header_size.value_or(static_cast<int64_t>(cluster_count_)) -
+                             static_cast<int64_t>(start)};
     auto* dest = static_cast<uint8_t*>(out);
     std::memcpy(dest, header, sizeof header);
-    uint64_t needed = (cluster_count_ + 7) / 8;
+    uint64_t needed = (cluster_count_ - start + 7) / 8;
     uint64_t copied = std::min<uint64_t>(needed, out_size - kVolumeBitmapHeaderSize);
     uint8_t* bits = dest + kVolumeBitmapHeaderSize;
     if (used_prefix_) {
-      uint64_t whole = std::min(used_prefix_ / 8, copied);
-      std::memset(bits, 0xFF, whole);
-      if (whole < copied) {
-        bits[whole] = static_cast<uint8_t>((1u << (used_prefix_ % 8)) - 1);
-        std::memset(bits + whole + 1, 0, copied - whole - 1);
-      }
+      const uint64_t full = std::min(copied, used_prefix_ / 8 > start / 8 ? used_prefix_ / 8 - start / 8 : 0);
+      std::memset(bits, 0xFF, full);
+      std::memset(bits + full, 0, copied - full);
+      if (full < copied && used_prefix_ / 8 >= start / 8)
+        bits[full] = static_cast<uint8_t>((1u << (used_prefix_ % 8)) - 1);
     } else {
-      std::memcpy(bits, bytes_.data(), copied);
+      std::memcpy(bits, bytes_.data() + start / 8, copied);
     }
     if (bytes_returned) *bytes_returned = kVolumeBitmapHeaderSize + copied;
     return copied < needed ? kErrorMoreData : kErrorSuccess;

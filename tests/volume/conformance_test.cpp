@@ -198,9 +198,14 @@ TEST_P(VolumeConformance, FilesOfOneVolumeOnlyMoveThroughIt) {
   std::unique_ptr<VolumeFile> missing;
   EXPECT_EQ(OpenFileByPath(target_->PathOf("no-such-file"), &missing), kErrorFileNotFound);
   EXPECT_FALSE(missing);
+  uint32_t sectors_per_cluster = 0, bytes_per_sector = 0;
+  ASSERT_EQ(volume->GetClusterSize(&sectors_per_cluster, &bytes_per_sector), kErrorSuccess);
+  EXPECT_EQ(sectors_per_cluster * bytes_per_sector, target_->ClusterSize());
+  // The free count, taken after the cluster size, is the bitmap's.
   VolumeGeometry geometry;
   ASSERT_EQ(volume->GetGeometry(&geometry), kErrorSuccess);
-  EXPECT_EQ(geometry.sectors_per_cluster * geometry.bytes_per_sector, target_->ClusterSize());
+  EXPECT_EQ(geometry.sectors_per_cluster, sectors_per_cluster);
+  EXPECT_EQ(geometry.bytes_per_sector, bytes_per_sector);
   EXPECT_EQ(geometry.total_clusters, target_->ClusterCount());
   uint64_t free_in_bitmap = 0;
   std::vector<uint8_t> bitmap = ReadWholeBitmap(*volume);

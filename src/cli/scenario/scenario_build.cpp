@@ -13,7 +13,6 @@
 #include "fragment/fragment_file.h"
 #include "fragment/fragment_job.h"
 #include "fragment/random.h"
-#include "fragment/volume_bitmap_copy.h"
 #include "volume/error_codes.h"
 
 namespace shardix::cli {
@@ -258,11 +257,11 @@ bool ScenarioBuild::Delete(const std::string& path, bool recursive) {
 bool ScenarioBuild::Fragment(const Step& step) {
   if (!Live(step.path)) return Fail(step.path + " is not a file this recipe made");
   // Exactly what `shardix fragment PATH --count N --size S --method M --seed X` does.
-  TerminalDisplay analysis(stdout, false, nullptr);
+  TerminalDisplay analysis(nullptr);
   FileSession session;
   const bool can_fragment = AnalyzeFile(session, image_ + step.path, analysis);
   if (!can_fragment) return Fail("fragment " + step.path + ": " + analysis.status());
-  TerminalDisplay job(stdout, false, nullptr);
+  TerminalDisplay job(nullptr);
   FragmentJobParams params;
   if (!PrepareFragmentJob(job, std::to_string(step.count), analysis.Text(TextField::kMaxValue),
                           step.method, step.slider, &params))
@@ -284,27 +283,8 @@ bool ScenarioBuild::Fragment(const Step& step) {
 }
 
 uint64_t ScenarioBuild::FreePieces() {
-  std::unique_ptr<Volume> volume;
-  VolumeBitmapCopy bitmap;
-  if (OpenVolumeByPath(image_, &volume) || bitmap.Probe(*volume) || bitmap.Allocate() ||
-      bitmap.Read(*volume))
-    return 0;
-  uint64_t pieces = 0;
-  bool was_free = false;
-  const uint8_t* bits = bitmap.bits();
-  for (int64_t lcn = 0; lcn < bitmap.cluster_count(); ++lcn) {
-    if ((lcn & 7) == 0 && lcn + 8 <= bitmap.cluster_count() && (bits[lcn / 8] == 0xFF || bits[lcn / 8] == 0)) {
-      const bool free_byte = bits[lcn / 8] == 0;
-      if (free_byte && !was_free) ++pieces;
-      was_free = free_byte;
-      lcn += 7;
-      continue;
-    }
-    const bool free_bit = !((bits[lcn / 8] >> (lcn & 7)) & 1);
-    if (free_bit && !was_free) ++pieces;
-    was_free = free_bit;
-  }
-  return pieces;
+  std::vector<std::pair<int64_t, uint64_t>> runs;
+  return FreeRuns(&runs) ? 0 : runs.size();
 }
 
 bool ScenarioBuild::Age(const Step& step) {

@@ -39,6 +39,8 @@ class ScenarioBuild {
   FileRecord* Live(const std::string& path, const std::string& stream = "");
   // A free run of `clusters` clusters, picked by the recipe's seed and `salt`.
   bool FreeRegion(uint64_t clusters, uint64_t salt, int64_t* lcn);
+  // The image's free runs (first cluster, length) in cluster order, from its bitmap.
+  uint32_t FreeRuns(std::vector<std::pair<int64_t, uint64_t>>* runs);
   uint64_t FreePieces();
   // Moves clusters of a file's unnamed stream through the volume layer.
   bool Move(const std::string& path, int64_t vcn, int64_t lcn, uint64_t clusters);

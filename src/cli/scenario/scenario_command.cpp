@@ -1,7 +1,6 @@
 // shardix scenario RECIPE OUT.img [--force] [--quiet]
 // shardix scenario --verify MANIFEST IMAGE
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +12,8 @@
 #include "cli/scenario/content.h"
 #include "cli/scenario/manifest.h"
 #include "cli/scenario/scenario.h"
+#include "cli/stop_signals.h"
+#include "cli/usage.h"
 #include "volume/error_codes.h"
 
 namespace shardix::cli {
@@ -21,22 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::atomic<bool> g_stop{false};
-volatile std::sig_atomic_t g_stop_signal = 0;
-
-void OnStopSignal(int signal_number) {
-  g_stop_signal = signal_number;
-  g_stop.store(true);
-}
-
-constexpr char kUsage[] =
-    "usage: shardix scenario RECIPE OUT.img [--force] [--quiet]\n"
-    "       shardix scenario --verify MANIFEST IMAGE\n";
-
-int UsageError(const std::string& problem) {
-  std::fprintf(stderr, "shardix scenario: %s\n%s", problem.c_str(), kUsage);
-  return kExitUsage;
-}
+int UsageError(const std::string& problem) { return cli::UsageError("scenario", problem); }
 
 bool ReadText(const std::string& path, std::string* text) {
   std::ifstream in(path, std::ios::binary);
@@ -82,15 +68,11 @@ int Build(const std::string& recipe_path, const std::string& image, bool force, 
 
   ScenarioResult result;
   // Ctrl+C and SIGTERM end the build after the change in flight.
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
-  const bool built = BuildScenario(recipe, image, &result, quiet ? nullptr : stdout, &g_stop, &error);
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
-  if (!built) {
+  const std::atomic<bool>* stop = InstallStopSignals();
+  if (!BuildScenario(recipe, image, &result, quiet ? nullptr : stdout, stop, &error)) {
     std::fprintf(stderr, "shardix scenario: %s\nThe image %s is left as far as it got; no manifest "
                  "was written.\n", error.c_str(), image.c_str());
-    if (g_stop_signal) return 128 + g_stop_signal;
+    if (stop->load()) return StopExitStatus();
     return kExitFailure;
   }
   const std::string name = fs::path(image).filename().string();
@@ -194,11 +176,7 @@ int Verify(const std::string& manifest_path, const std::string& image) {
 }  // namespace
 
 int RunScenario(const std::vector<std::string>& words) {
-  Arguments args = ParseArguments(words, {"--verify", "--force", "--quiet", "--help"}, {});
-  if (args.Has("--help")) {
-    std::fputs(kUsage, stdout);
-    return kExitSuccess;
-  }
+  Arguments args = ParseArguments(words, {"--verify", "--force", "--quiet"}, {});
   if (!args.error.empty()) return UsageError(args.error);
   if (args.positional.size() != 2) return UsageError("name two files");
   if (args.Has("--verify")) return Verify(args.positional[0], args.positional[1]);

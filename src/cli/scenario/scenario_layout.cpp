@@ -5,7 +5,7 @@
 
 #include "cli/scenario/content.h"
 #include "cli/scenario/scenario_build.h"
-#include "fragment/volume_bitmap_copy.h"
+#include "report/bitmap_runs.h"
 #include "volume/error_codes.h"
 
 namespace shardix::cli {
@@ -28,25 +28,33 @@ std::string PartText(const Piece& piece) {
 
 }  // namespace
 
-bool ScenarioBuild::FreeRegion(uint64_t clusters, uint64_t salt, int64_t* lcn) {
+uint32_t ScenarioBuild::FreeRuns(std::vector<std::pair<int64_t, uint64_t>>* runs) {
+  runs->clear();
   std::unique_ptr<Volume> volume;
-  VolumeBitmapCopy bitmap;
-  if (const uint32_t code = OpenVolumeByPath(image_, &volume)) return Failed(code, "");
-  if (const uint32_t code = bitmap.Probe(*volume)) return Failed(code, "");
-  if (const uint32_t code = bitmap.Allocate()) return Failed(code, "");
-  if (const uint32_t code = bitmap.Read(*volume)) return Failed(code, "");
-  // Every free run long enough, then one of them and a place in it by the seed.
+  if (const uint32_t code = OpenVolumeByPath(image_, &volume)) return code;
+  // The header gives the bitmap's size; then the whole bitmap in one read.
+  VolumeBitmapBuffer header{};
+  std::size_t returned = 0;
+  uint32_t code = volume->GetVolumeBitmap(0, &header, sizeof header, &returned);
+  if (code != kErrorSuccess && code != kErrorMoreData) return code;
+  if (header.bitmap_size < 0 || header.starting_lcn != 0) return kErrorInvalidData;
+  const uint64_t clusters = static_cast<uint64_t>(header.bitmap_size);
+  std::vector<uint8_t> block(std::max(sizeof header, kVolumeBitmapHeaderSize + (clusters + 7) / 8));
+  if ((code = volume->GetVolumeBitmap(0, block.data(), block.size(), &returned))) return code;
+  std::vector<AllocationRow> rows;
+  RunWalker walker(clusters, &rows, nullptr);
+  walker.Feed(block.data() + kVolumeBitmapHeaderSize, (clusters + 7) / 8, 0);
+  walker.Finish();
+  for (const AllocationRow& row : rows)
+    if (!row.in_use) runs->emplace_back(static_cast<int64_t>(row.first_lcn), row.length);
+  return kErrorSuccess;
+}
+
+bool ScenarioBuild::FreeRegion(uint64_t clusters, uint64_t salt, int64_t* lcn) {
   std::vector<std::pair<int64_t, uint64_t>> runs;
-  const uint8_t* bits = bitmap.bits();
-  int64_t start = -1;
-  for (int64_t at = 0; at <= bitmap.cluster_count(); ++at) {
-    const bool free_bit = at < bitmap.cluster_count() && !((bits[at / 8] >> (at & 7)) & 1);
-    if (free_bit && start < 0) start = at;
-    if (!free_bit && start >= 0) {
-      if (static_cast<uint64_t>(at - start) >= clusters) runs.emplace_back(start, at - start);
-      start = -1;
-    }
-  }
+  if (const uint32_t code = FreeRuns(&runs)) return Failed(code, "");
+  // Every free run long enough, then one of them and a place in it by the seed.
+  std::erase_if(runs, [clusters](const auto& run) { return run.second < clusters; });
   if (runs.empty())
     return Fail("no free run of " + std::to_string(clusters) + " clusters is left for the layout");
   ScenarioRandom random(recipe_.seed ^ Mix64(salt));

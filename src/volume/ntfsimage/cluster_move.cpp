@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "volume/error_codes.h"
+#include "volume/ntfsimage/journal_device.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/runlist_edit.h"
 #include "volume/ntfsimage/ntfs_headers.h"
@@ -14,6 +15,13 @@ namespace {
 // Big enough for copies to run at the device's streaming speed.
 constexpr size_t kCopyChunk = 4u << 20;
 
+bool NoBitSet(const std::vector<uint8_t>& bytes, LCN lcn, s64 count) {
+  const s64 first_byte = lcn / 8;
+  for (LCN at = lcn; at < lcn + count; ++at)
+    if ((bytes[static_cast<size_t>(at / 8 - first_byte)] >> (at % 8)) & 1) return false;
+  return true;
+}
+
 // Sets *free when no cluster of [lcn, lcn + count) is marked in use.
 uint32_t TargetIsFree(ntfs_volume* vol, LCN lcn, s64 count, bool* free) {
   const s64 first_byte = lcn / 8;
@@ -23,15 +31,46 @@ uint32_t TargetIsFree(ntfs_volume* vol, LCN lcn, s64 count, bool* free) {
   const s64 got = ntfs_attr_pread(vol->lcnbmp_na, first_byte, static_cast<s64>(bytes.size()),
                                   bytes.data());
   if (got != static_cast<s64>(bytes.size())) return got < 0 ? CodeFromErrno(errno) : kErrorReadFault;
-  for (LCN at = lcn; at < lcn + count; ++at) {
-    if ((bytes[static_cast<size_t>(at / 8 - first_byte)] >> (at % 8)) & 1) {
-      *free = false;
-      return kErrorSuccess;
-    }
-  }
-  *free = true;
+  *free = NoBitSet(bytes, lcn, count);
   return kErrorSuccess;
 }
+
+// The same as the image holds it at the journal's last commit: clusters
+// freed since then still belong to their file if the moves are rolled back.
+uint32_t TargetWasFree(ntfs_volume* vol, ImageJournal& journal, LCN lcn, s64 count, bool* free) {
+  const s64 first_byte = lcn / 8;
+  const s64 last_byte = (lcn + count - 1) / 8;
+  std::vector<uint8_t> bytes(static_cast<size_t>(last_byte - first_byte + 1));
+  const s64 cluster = vol->cluster_size;
+  for (s64 at = first_byte; at <= last_byte;) {
+    errno = 0;
+    const LCN where = ntfs_attr_vcn_to_lcn(vol->lcnbmp_na, at / cluster);
+    if (where < 0) return errno ? CodeFromErrno(errno) : kErrorFileCorrupt;
+    const s64 within = at % cluster;
+    const s64 chunk = std::min(cluster - within, last_byte - at + 1);
+    errno = 0;
+    const s64 got = journal.ReadCommitted(bytes.data() + (at - first_byte), chunk, where * cluster + within);
+    if (got != chunk) return got < 0 ? CodeFromErrno(errno) : kErrorReadFault;
+    at += chunk;
+  }
+  *free = NoBitSet(bytes, lcn, count);
+  return kErrorSuccess;
+}
+
+// The target's clusters take the copy straight away, outside the journal;
+// the metadata of the move waits for the next commit.
+class MoveInJournal {
+ public:
+  MoveInJournal(ImageMount& mount, const OpenedInode& inode, LCN target, s64 count)
+      : journal_(mount.journal()) {
+    const s64 cluster = mount.volume()->cluster_size;
+    journal_.BeginMove(target * cluster, (target + count) * cluster, inode.path);
+  }
+  ~MoveInJournal() { journal_.EndMove(); }
+
+ private:
+  ImageJournal& journal_;
+};
 
 uint32_t CopyClusters(ImageMount& mount, const std::vector<ClusterRun>& sources, LCN target) {
   ntfs_volume* vol = mount.volume();
@@ -107,8 +146,10 @@ uint32_t RestoreRunlist(ntfs_volume* vol, OpenedInode& inode, runlist_element* o
 
 }  // namespace
 
-uint32_t MoveImageClusters(ImageMount& mount, OpenedInode& inode, int64_t starting_vcn,
-                      int64_t target_lcn, uint32_t cluster_count) {
+namespace {
+
+uint32_t MoveInsideJournal(ImageMount& mount, OpenedInode& inode, int64_t starting_vcn,
+                           int64_t target_lcn, uint32_t cluster_count) {
   ntfs_volume* vol = mount.volume();
   const s64 count = cluster_count;
   if (count == 0 || starting_vcn < 0 || target_lcn < 0 || target_lcn > vol->nr_clusters - count)
@@ -138,7 +179,11 @@ uint32_t MoveImageClusters(ImageMount& mount, OpenedInode& inode, int64_t starti
   uint32_t result = TargetIsFree(vol, target_lcn, count, &target_free);
   if (result != kErrorSuccess) return result;
   if (!target_free) return kErrorAccessDenied;  // also when it overlaps the file itself
+  result = TargetWasFree(vol, mount.journal(), target_lcn, count, &target_free);
+  if (result == kErrorSuccess && !target_free) result = CommitVolume(vol);
+  if (result != kErrorSuccess) return result;
 
+  MoveInJournal in_journal(mount, inode, target_lcn, count);
   result = CopyClusters(mount, sources, target_lcn);
   if (result != kErrorSuccess) return result;
 
@@ -207,6 +252,18 @@ uint32_t MoveImageClusters(ImageMount& mount, OpenedInode& inode, int64_t starti
     if (ntfs_cluster_free_basic(vol, run.lcn, run.length) != 0) return CodeFromErrno(errno);
   }
   return kErrorSuccess;
+}
+
+}  // namespace
+
+uint32_t MoveImageClusters(ImageMount& mount, OpenedInode& inode, int64_t starting_vcn,
+                           int64_t target_lcn, uint32_t cluster_count) {
+  // Another program may be writing the image: it is only read.
+  if (mount.read_only()) return kErrorSharingViolation;
+  const uint32_t result = MoveInsideJournal(mount, inode, starting_vcn, target_lcn, cluster_count);
+  if (!mount.journal().CommitDue()) return result;
+  const uint32_t committed = CommitVolume(mount.volume());
+  return result != kErrorSuccess ? result : committed;
 }
 
 }  // namespace shardix::ntfsimage

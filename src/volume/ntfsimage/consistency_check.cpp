@@ -4,6 +4,9 @@
 #include <tuple>
 
 #include "volume/error_codes.h"
+#include "volume/ntfsimage/image_in_use.h"
+#include "volume/ntfsimage/image_journal.h"
+#include "volume/ntfsimage/journal_device.h"
 #include "volume/ntfsimage/image_mount.h"
 #ifdef _WIN32
 #include "volume/ntfsimage/image_lock.h"
@@ -257,21 +260,27 @@ uint32_t CheckImageConsistency(const std::string& image, ConsistencyReport* repo
   if (!ntfsimage::CanonicalImagePath(image, &canonical)) return kErrorFileNotFound;
   // Our own read-write mount would hold changes the image does not show yet.
   if (ntfsimage::IsMountedHere(canonical)) return kErrorSharingViolation;
+  report->in_use = ntfsimage::InUseElsewhere(canonical);
+  ntfsimage::RecoveryOutcome recovered;
+  if (const uint32_t code = ntfsimage::RecoverJournal(canonical, &recovered, report->in_use.empty()))
+    return code;
+  report->journal = ntfsimage::RecoveryText(report->image, recovered);
 
 #ifdef _WIN32
   std::shared_ptr<void> image_lock;  // held until after the unmount below
   if (const uint32_t code = ntfsimage::LockImage(canonical, false, &image_lock)) return code;
 #endif
-  errno = 0;
-  ntfs_volume* vol = ntfs_mount(canonical.c_str(), NTFS_MNT_RDONLY);
-  if (!vol) return ntfsimage::MountFailureCode(errno, canonical);
+  ntfs_volume* vol = nullptr;
+  std::unique_ptr<ntfsimage::JournaledDevice> device;
+  const auto mode = report->in_use.empty() ? ntfsimage::MountMode::kRead
+                                           : ntfsimage::MountMode::kReadWhileInUse;
+  if (const uint32_t code = ntfsimage::MountJournaled(canonical, mode, &vol, &device)) return code;
   uint32_t result = kErrorSuccess;
   errno = 0;
   if (ntfs_volume_get_free_space(vol) != 0) result = CodeFromErrno(errno);
   if (result == kErrorSuccess) result = Checker(vol, report).Run();
-  errno = 0;
-  if (ntfs_umount(vol, FALSE) != 0 && result == kErrorSuccess) result = CodeFromErrno(errno);
-  return result;
+  const uint32_t unmounted = ntfsimage::UnmountJournaled(vol, std::move(device));
+  return result != kErrorSuccess ? result : unmounted;
 }
 
 namespace {
@@ -303,6 +312,10 @@ void WriteConsistencyReport(const ConsistencyReport& report, std::ostream& out) 
   out << "Clusters: " << report.total_clusters << " of " << report.cluster_size << " bytes, "
       << report.marked_used << " marked in use, " << report.owned << " owned by files\n";
   out << "File records checked: " << report.records_checked << "\n";
+  if (!report.in_use.empty())
+    out << "In use: " << report.in_use << " (what it shows may be out of date)\n";
+  out << "Journal: " << (report.journal.empty() ? "no interrupted move pending" : report.journal)
+      << "\n";
   WriteSpans("Cross-linked clusters", report.cross_linked, report.cross_linked_clusters, out);
   WriteSpans("Clusters marked in use but owned by no file", report.leaked, report.leaked_clusters,
              out);

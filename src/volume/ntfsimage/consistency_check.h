@@ -31,6 +31,8 @@ struct ConsistencyReport {
   uint64_t marked_used = 0;       // set bits in the volume bitmap
   uint64_t owned = 0;             // clusters claimed by at least one attribute
   uint64_t free_by_library = 0;   // the library's own free count
+  std::string journal;            // what a pending journal held and what became of it; "" none
+  std::string in_use;             // why the image is in use elsewhere; "" when it is not
 
   // Problems. Span lists hold at most kMaxSpans entries each; the cluster
   // counts always count them all.
@@ -57,7 +59,8 @@ struct ConsistencyReport {
   }
 };
 
-// Opens `image` read-only and checks it. Returns 0 when the check ran (the
+// Plays back a pending journal (unless the image is in use elsewhere), then
+// opens `image` read-only and checks it. Returns 0 when the check ran (the
 // report then says whether the volume is clean), or the Windows code of what
 // kept it from running: ERROR_SHARING_VIOLATION while this process has the
 // image mounted for writing, ERROR_UNRECOGNIZED_VOLUME for a non-NTFS image.

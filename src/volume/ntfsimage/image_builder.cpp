@@ -2,6 +2,7 @@
 
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/image_mount.h"
+#include "volume/ntfsimage/journal_device.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/ntfs_headers.h"
 
@@ -25,6 +26,9 @@ namespace {
 
 using ntfsimage::CodeFromErrno;
 constexpr std::size_t kChunk = 1u << 20;
+// The mount's journal holds every write in memory until a commit; a large
+// file is committed every this many bytes so that it is never held whole.
+constexpr uint64_t kCommitBytes = uint64_t{64} << 20;
 
 uint32_t Fail(uint32_t code, const std::string& what, std::string* error) {
   return ntfsimage::ReportFailure(code, what, error);
@@ -124,6 +128,7 @@ uint32_t WriteAll(ntfs_attr* na, uint64_t size, const std::vector<DataRange>& da
   std::vector<DataRange> ranges = data;
   if (ranges.empty() && size > 0) ranges.push_back({0, size});
   std::vector<uint8_t> buffer;
+  uint64_t uncommitted = 0;
   for (const DataRange& range : ranges) {
     uint64_t done = 0;
     while (done < range.length) {
@@ -139,6 +144,11 @@ uint32_t WriteAll(ntfs_attr* na, uint64_t size, const std::vector<DataRange>& da
         written += static_cast<std::size_t>(wrote);
       }
       done += count;
+      if ((uncommitted += count) >= kCommitBytes) {
+        uncommitted = 0;
+        if (const uint32_t code = ntfsimage::CommitVolume(na->ni->vol))
+          return Fail(code, "Committing " + what, error);
+      }
     }
   }
   // A sparse file ends in a hole when its last data range stops short.
@@ -373,6 +383,8 @@ uint32_t OpenImageBuilder(const std::string& image, std::unique_ptr<ImageBuilder
   auto state = std::make_unique<ImageFiles::State>();
   if (const uint32_t code = ntfsimage::AcquireMount(image, &state->mount))
     return Fail(code, "Opening " + image, error);
+  if (state->mount->read_only())  // something else has the image (image_in_use.h)
+    return Fail(kErrorWriteProtect, "Opening " + image + " for writing", error);
   *out = std::make_unique<ImageBuilder>(std::move(state));
   return kErrorSuccess;
 }

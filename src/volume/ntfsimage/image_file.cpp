@@ -57,6 +57,17 @@ runlist_element* FindRun(OpenedInode& inode, VCN vcn) {
   return run;
 }
 
+FileKind ImageFile::Kind() {
+  std::lock_guard<std::mutex> hold(inode_->mount->lock());
+  if (inode_->directory) return FileKind::kFolder;
+  if (system_ || inode_->ni->mft_no < FILE_first_user) return FileKind::kSystem;
+  ntfs_attr* stream = inode_->stream;
+  if (stream && (NAttrCompressed(stream) || NAttrEncrypted(stream))) return FileKind::kCompressed;
+  if ((stream && NAttrSparse(stream)) || (inode_->ni->flags & FILE_ATTR_SPARSE_FILE))
+    return FileKind::kSparse;
+  return FileKind::kOrdinary;
+}
+
 uint32_t ImageFile::GetSize(uint64_t* size) {
   if (!size) return kErrorInvalidParameter;
   std::lock_guard<std::mutex> hold(inode_->mount->lock());

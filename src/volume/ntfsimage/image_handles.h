@@ -11,8 +11,11 @@ namespace shardix::ntfsimage {
 
 class ImageFile final : public VolumeFile {
  public:
-  explicit ImageFile(std::shared_ptr<OpenedInode> inode) : inode_(std::move(inode)) {}
+  // `system`: named inside $Extend, whose files are the volume's own.
+  ImageFile(std::shared_ptr<OpenedInode> inode, bool system)
+      : inode_(std::move(inode)), system_(system) {}
 
+  FileKind Kind() override;
   uint32_t GetSize(uint64_t* size) override;
   uint32_t GetRetrievalPointers(int64_t starting_vcn, void* out, std::size_t out_size,
                                 std::size_t* bytes_returned) override;
@@ -22,6 +25,7 @@ class ImageFile final : public VolumeFile {
 
  private:
   std::shared_ptr<OpenedInode> inode_;
+  bool system_;
 };
 
 class ImageVolume final : public Volume {
@@ -33,6 +37,7 @@ class ImageVolume final : public Volume {
   uint32_t MoveClusters(VolumeFile& file, int64_t starting_vcn, int64_t target_lcn,
                     uint32_t cluster_count) override;
   uint32_t GetGeometry(VolumeGeometry* geometry) override;
+  uint32_t GetClusterSize(uint32_t* sectors_per_cluster, uint32_t* bytes_per_sector) override;
   std::string DisplayName() const override { return mount_->display_name(); }
 
  private:

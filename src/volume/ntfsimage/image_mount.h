@@ -5,12 +5,14 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <thread>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "volume/ntfsimage/journal_device.h"
 #include "volume/ntfsimage/ntfs_headers.h"
 
 namespace shardix::ntfsimage {
@@ -29,6 +31,7 @@ struct OpenedInode {
   bool owns_inode = true;    // false for the system files the mount keeps open
   bool owns_stream = true;
   bool directory = false;
+  std::string path;  // inside the image, for messages
   // Element count of stream->rl as last counted, so that finding a VCN is a
   // binary search rather than a walk (see FindRun); reset when the runlist
   // is replaced.
@@ -54,6 +57,11 @@ class ImageMount {
   const std::string& display_name() const { return display_name_; }
   // Scratch space for copying clusters; use with lock() held.
   std::vector<uint8_t>& copy_buffer() { return copy_buffer_; }
+  // Mounted read-only because something else has the image: nothing may
+  // be moved (image_in_use.h).
+  bool read_only() const { return device_->read_only; }
+  // The journal every write goes through; use with lock() held.
+  ImageJournal& journal() { return *device_->journal; }
 
   // Opens (or shares) the record at `inner_path`. Takes lock() itself.
   uint32_t OpenInode(const std::string& inner_path, std::shared_ptr<OpenedInode>* out);
@@ -64,6 +72,9 @@ class ImageMount {
   friend uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out);
   friend struct MountCloser;
   ImageMount() = default;
+  // Commits a group of moves left waiting once its window has passed, so
+  // that moves finished before a pause never wait for the next move.
+  void FlushLoop();
   uint32_t ResolvePath(const std::string& inner_path, uint64_t* mft_no);
   uint32_t OpenRecord(uint64_t mft_no, OpenedInode* opened);
 
@@ -74,12 +85,19 @@ class ImageMount {
   std::string display_name_;
   std::map<uint64_t, std::weak_ptr<OpenedInode>> inodes_;
   std::vector<uint8_t> copy_buffer_;
+  std::unique_ptr<JournaledDevice> device_;
+  std::thread flusher_;
+  std::mutex flusher_lock_;
+  std::condition_variable flusher_wake_;
+  bool stopping_ = false;
 #ifdef _WIN32
   std::shared_ptr<void> image_lock_;  // image_lock.h; released after the unmount
 #endif
 };
 
-// The process-wide mount of `image` (mounted read-write on first use).
+// The process-wide mount of `image`, mounted on first use: read-write after
+// playing back a pending journal, or read-only when the image is in use
+// elsewhere (with a warning on stderr).
 uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out);
 
 // The path every handle on the same image agrees on; false when the image

@@ -1,8 +1,11 @@
+#include <cctype>
 #include <cstring>
 
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/cluster_move.h"
+#include "volume/ntfsimage/free_space.h"
 #include "volume/ntfsimage/image_handles.h"
+#include "volume/ntfsimage/image_in_use.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/ntfs_image.h"
 #include "volume/ntfsimage/ntfs_headers.h"
@@ -19,7 +22,11 @@ uint32_t OpenImageFile(const std::string& image, const std::string& inner_path,
   std::shared_ptr<ntfsimage::OpenedInode> inode;
   result = mount->OpenInode(inner_path, &inode);
   if (result != kErrorSuccess) return result;
-  *out = std::make_unique<ntfsimage::ImageFile>(std::move(inode));
+  // $Extend holds the volume's own files under names of their own.
+  std::string lower = inner_path;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const bool system = lower.rfind("/$extend/", 0) == 0;
+  *out = std::make_unique<ntfsimage::ImageFile>(std::move(inode), system);
   return kErrorSuccess;
 }
 
@@ -34,6 +41,12 @@ uint32_t OpenImageVolume(const std::string& image, std::unique_ptr<Volume>* out)
 }
 
 std::string ImageLibraryDetail() { return ntfsimage::LastLibraryMessage(); }
+
+std::string ImageInUseElsewhere(const std::string& image) {
+  std::string canonical;
+  if (!ntfsimage::CanonicalImagePath(image, &canonical)) return "";
+  return ntfsimage::InUseElsewhere(canonical);
+}
 
 namespace ntfsimage {
 
@@ -81,10 +94,21 @@ uint32_t ImageVolume::GetGeometry(VolumeGeometry* geometry) {
   if (!geometry) return kErrorInvalidParameter;
   std::lock_guard<std::mutex> hold(mount_->lock());
   ntfs_volume* vol = mount_->volume();
+  // Counted from the bitmap as it is now, the first time it is needed.
+  if (!NVolFreeSpaceKnown(vol) && CountFreeSpace(vol) != 0) return CodeFromErrno(errno);
   geometry->bytes_per_sector = vol->sector_size;
   geometry->sectors_per_cluster = vol->cluster_size / vol->sector_size;
   geometry->free_clusters = static_cast<uint64_t>(std::max<s64>(vol->free_clusters, 0));
   geometry->total_clusters = static_cast<uint64_t>(vol->nr_clusters);
+  return kErrorSuccess;
+}
+
+uint32_t ImageVolume::GetClusterSize(uint32_t* sectors_per_cluster, uint32_t* bytes_per_sector) {
+  if (!sectors_per_cluster || !bytes_per_sector) return kErrorInvalidParameter;
+  std::lock_guard<std::mutex> hold(mount_->lock());
+  ntfs_volume* vol = mount_->volume();
+  *bytes_per_sector = vol->sector_size;
+  *sectors_per_cluster = vol->cluster_size / vol->sector_size;
   return kErrorSuccess;
 }
 

@@ -1,7 +1,9 @@
 #include "volume/ntfsimage/image_writer.h"
 
 #include "volume/error_codes.h"
+#include "volume/ntfsimage/image_in_use.h"
 #include "volume/ntfsimage/image_mount.h"
+#include "volume/ntfsimage/journal_device.h"
 #ifdef _WIN32
 #include "volume/ntfsimage/image_lock.h"
 #endif
@@ -29,32 +31,36 @@ class WriteMount {
       return Fail(kErrorFileNotFound, "Opening " + image, error);
     if (ntfsimage::IsMountedHere(canonical))
       return Fail(kErrorSharingViolation, "Opening " + image, error);
+    if (const std::string in_use = ntfsimage::InUseElsewhere(canonical); !in_use.empty())
+      return Fail(kErrorSharingViolation, "Opening " + image + " (" + in_use + ")", error);
 #ifdef _WIN32
     if (const uint32_t code = ntfsimage::LockImage(canonical, true, &image_lock_))
       return Fail(code, "Opening " + image, error);
 #endif
-    errno = 0;
-    vol_ = ntfs_mount(canonical.c_str(), NTFS_MNT_NONE);
-    if (!vol_) return Fail(ntfsimage::MountFailureCode(errno, canonical), "Opening " + image, error);
+    ntfsimage::RecoveryOutcome recovered;
+    if (const uint32_t code = ntfsimage::RecoverJournal(canonical, &recovered))
+      return Fail(code, "Playing back the journal of " + image, error);
+    if (const uint32_t code = ntfsimage::MountJournaled(canonical, ntfsimage::MountMode::kWrite, &vol_, &device_))
+      return Fail(code, "Opening " + image, error);
     return kErrorSuccess;
   }
   // Unmounts; the first failure of the change itself wins over this one.
   uint32_t Close(uint32_t result, const std::string& image, std::string* error) {
     if (!vol_) return result;
-    errno = 0;
-    const int failed = ntfs_umount(vol_, FALSE);
+    const uint32_t unmounted = ntfsimage::UnmountJournaled(vol_, std::move(device_));
     vol_ = nullptr;
-    if (failed && result == kErrorSuccess)
-      return Fail(CodeFromErrno(errno), "Writing back " + image, error);
+    if (unmounted != kErrorSuccess && result == kErrorSuccess)
+      return Fail(unmounted, "Writing back " + image, error);
     return result;
   }
   ~WriteMount() {
-    if (vol_) ntfs_umount(vol_, FALSE);
+    if (vol_) ntfsimage::UnmountJournaled(vol_, std::move(device_));
   }
   ntfs_volume* vol() const { return vol_; }
 
  private:
   ntfs_volume* vol_ = nullptr;
+  std::unique_ptr<ntfsimage::JournaledDevice> device_;
 #ifdef _WIN32
   std::shared_ptr<void> image_lock_;  // image_lock.h; released after the unmount
 #endif

@@ -72,6 +72,17 @@ extern "C" {
 #include <ntfs-3g/device.h>
 #include <ntfs-3g/logging.h>
 #include <ntfs-3g/unistr.h>
+#include <ntfs-3g/cache.h>
+
+// The library's own device code for images and devices (device_io.h picks
+// it by HAVE_WINDOWS_H, which this build does not define).
+#ifdef _WIN32
+extern struct ntfs_device_operations ntfs_device_win32_io_ops;
+#define SHARDIX_LIBRARY_IO_OPS ntfs_device_win32_io_ops
+#else
+extern struct ntfs_device_operations ntfs_device_unix_io_ops;
+#define SHARDIX_LIBRARY_IO_OPS ntfs_device_unix_io_ops
+#endif
 }
 
 #undef min

@@ -22,6 +22,11 @@ uint32_t OpenImageFile(const std::string& image, const std::string& inner_path,
                        std::unique_ptr<VolumeFile>* out);
 uint32_t OpenImageVolume(const std::string& image, std::unique_ptr<Volume>* out);
 
+// Why the image or device `image` is in use outside this process (mounted,
+// backing a loop device, held by the system), as a phrase such as "mounted
+// at /mnt/x"; "" when nothing was found. Such an image is only read.
+std::string ImageInUseElsewhere(const std::string& image);
+
 // The library's own last error line on this thread ("" when none), for
 // reports that want more than the code's message.
 std::string ImageLibraryDetail();
