@@ -5,7 +5,9 @@
 #include <system_error>
 
 #include "volume/error_codes.h"
+#include "volume/image_path.h"
 #include "volume/ntfsimage/ntfs_errors.h"
+#include "volume/ntfsimage/volume_bounds.h"
 #ifdef _WIN32
 #include "volume/ntfsimage/image_lock.h"
 #endif
@@ -68,6 +70,7 @@ bool IsMountedHere(const std::string& canonical_path) {
 uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out) {
   out->reset();
   InstallLibraryLogHandler();
+  if (const uint32_t refused = RefuseSpecialFile(image)) return refused;
   std::string canonical;
   if (!CanonicalImagePath(image, &canonical)) return kErrorFileNotFound;
 
@@ -89,9 +92,8 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
   std::shared_ptr<void> image_lock;
   if (const uint32_t code = LockImage(canonical, true, &image_lock)) return code;
 #endif
-  errno = 0;
-  ntfs_volume* volume = ntfs_mount(canonical.c_str(), NTFS_MNT_NONE);
-  if (!volume) return MountFailureCode(errno, canonical);
+  ntfs_volume* volume = nullptr;
+  if (const uint32_t code = MountWithinBounds(canonical, NTFS_MNT_NONE, &volume)) return code;
   // The library leaves the free count at 0 until asked to count.
   if (ntfs_volume_get_free_space(volume) != 0) {
     const int err = errno;

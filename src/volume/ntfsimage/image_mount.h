@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "volume/ntfsimage/preflight.h"
 #include "volume/ntfsimage/ntfs_headers.h"
 
 namespace shardix::ntfsimage {
@@ -54,6 +55,9 @@ class ImageMount {
   const std::string& display_name() const { return display_name_; }
   // Scratch space for copying clusters; use with lock() held.
   std::vector<uint8_t>& copy_buffer() { return copy_buffer_; }
+  // The pre-flight and ownership map of moves on this mount; use with lock()
+  // held.
+  MoveGuard& move_guard() { return move_guard_; }
 
   // Opens (or shares) the record at `inner_path`. Takes lock() itself.
   uint32_t OpenInode(const std::string& inner_path, std::shared_ptr<OpenedInode>* out);
@@ -74,6 +78,7 @@ class ImageMount {
   std::string display_name_;
   std::map<uint64_t, std::weak_ptr<OpenedInode>> inodes_;
   std::vector<uint8_t> copy_buffer_;
+  MoveGuard move_guard_;
 #ifdef _WIN32
   std::shared_ptr<void> image_lock_;  // image_lock.h; released after the unmount
 #endif
