@@ -16,6 +16,7 @@ with their seeds (add them to fuzz/regressions.txt) and fail the run.
 import argparse
 import collections
 import hashlib
+import multiprocessing
 import os
 import re
 import shutil
@@ -59,7 +60,7 @@ def make_base(shardix, folder):
     with open(image, "wb") as f:
         f.truncate(8 << 20)
     subprocess.run(["mkntfs", "-F", "-q", "-Q", "-c", "4096", image], check=True,
-                   stdout=subprocess.DEVNULL)
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for name, size in [("a.bin", 96 << 10), ("b.bin", 48 << 10), ("c.txt", 300)]:
         source = os.path.join(folder, name)
         with open(source, "wb") as f:
@@ -85,6 +86,7 @@ def classify(command, code, out):
 
 
 def try_image(args, base, folder, seed, tally, failures):
+    """Damages a copy of `base` by `seed` and runs every command on it."""
     damaged = os.path.join(folder, "damaged.img")
     code, what = run([args.damage, base, damaged, str(seed)])
     if code != 0:
@@ -115,12 +117,27 @@ def try_image(args, base, folder, seed, tally, failures):
             failures.append((seed, command, outcome, what, out))
 
 
+def run_share(share):
+    """One worker's seeds, in a folder of its own."""
+    args, base, folder, index, seeds = share
+    mine = os.path.join(folder, str(index))
+    os.mkdir(mine)
+    tally = collections.defaultdict(collections.Counter)
+    failures = []
+    for count, seed in enumerate(seeds, 1):
+        try_image(args, base, mine, seed, tally, failures)
+        if index == 0 and count % 250 == 0:
+            print(f"about {count * args.jobs} images", file=sys.stderr, flush=True)
+    return tally, failures
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", default="build/native", help="the tree with shardix built")
     parser.add_argument("--images", type=int, default=100)
     parser.add_argument("--seed", type=int, default=1, help="the first image's seed")
     parser.add_argument("--seeds", help="a file of seeds to replay, one a line (# comments)")
+    parser.add_argument("--jobs", type=int, default=4, help="images damaged and run at once")
     args = parser.parse_args()
     args.shardix = os.path.join(args.build, "src/cli/shardix")
     args.damage = os.path.join(args.build, "fuzz/shardix_damage_image")
@@ -129,17 +146,19 @@ def main():
         with open(args.seeds) as f:
             seeds = [int(line.split("#")[0]) for line in f if line.split("#")[0].strip()]
     else:
-        seeds = range(args.seed, args.seed + args.images)
+        seeds = list(range(args.seed, args.seed + args.images))
 
     tally = collections.defaultdict(collections.Counter)
     failures = []
     folder = tempfile.mkdtemp(prefix="shardix-damage-", dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
     try:
         base = make_base(args.shardix, folder)
-        for count, seed in enumerate(seeds, 1):
-            try_image(args, base, folder, seed, tally, failures)
-            if count % 500 == 0:
-                print(f"{count} images, {len(failures)} failures", file=sys.stderr, flush=True)
+        shares = [(args, base, folder, i, seeds[i::args.jobs]) for i in range(args.jobs)]
+        with multiprocessing.Pool(args.jobs) as pool:
+            for part_tally, part_failures in pool.imap_unordered(run_share, shares):
+                for command, counter in part_tally.items():
+                    tally[command].update(counter)
+                failures += part_failures
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 

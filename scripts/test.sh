@@ -9,6 +9,8 @@ bash scripts/setup-deps.sh native windows
 bash scripts/build-native.sh
 ctest --test-dir build/native --output-on-failure -j2
 
+bash scripts/test-sanitize.sh
+
 bash scripts/build-windows.sh
 bash scripts/test-windows.sh
 
