@@ -98,6 +98,11 @@ class Checker {
   }
 
   void ScanRecord(MFT_RECORD* m, uint64_t number, bool collect_owners) {
+    // The library marks a record whose update sequence does not match.
+    if (ntfs_is_baad_record(m->magic)) {
+      if (!collect_owners) AddUnreadable("record " + std::to_string(number) + ": torn write");
+      return;
+    }
     if (!ntfs_is_file_record(m->magic) || !(m->flags & MFT_RECORD_IN_USE)) return;
     if (!collect_owners) ++report_->records_checked;
     const uint64_t base = MREF_LE(m->base_mft_record) ? MREF_LE(m->base_mft_record) : number;

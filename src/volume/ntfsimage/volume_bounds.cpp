@@ -66,6 +66,12 @@ AttributeWalk::AttributeWalk(const MFT_RECORD* record, uint32_t record_size)
   if (le32_to_cpu(record->bytes_in_use) > record_size) {
     problem_ = "bytes in use exceed the record";
     done_ = true;
+  } else if (const uint32_t usa = le16_to_cpu(record->usa_ofs),
+             count = le16_to_cpu(record->usa_count);
+             (usa & 1) || count == 0 || usa + 2u * count > offset_ ||
+             count - 1 != record_size / NTFS_BLOCK_SIZE) {
+    problem_ = "update sequence array out of range";
+    done_ = true;
   } else if (offset_ < sizeof(MFT_RECORD) - 6 || (offset_ & 7)) {
     // Records of NTFS 1.x end their header 6 bytes earlier.
     problem_ = "the first attribute lies inside the header";
