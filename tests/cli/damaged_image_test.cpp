@@ -103,12 +103,12 @@ const std::vector<DamageCase>& Cases() {
        {{"check IMG", 1, "attribute of bad length"}}},
       {"$MFT initialized size of 2^62", "",
        [](ImageBytes& image, uint64_t) { HugeMftInitializedSize(image); },
-       {{"check IMG", 1, "corrupted"}, {"volume-info IMG", 1, "corrupted"}}},
+       {{"check IMG", 1, "$MFT's sizes exceed the device"}, {"volume-info IMG", 1, "corrupted"}}},
       {"boot sector claims 2^32 - 8 clusters", "",
        [](ImageBytes& image, uint64_t) {
          image.Put(0x28, 8, ((uint64_t{1} << 32) - 8) * image.Get(0x0d, 1));
        },
-       {{"check IMG", 1, "corrupted"},
+       {{"check IMG", 1, "more than the device holds"},
         {"volume-info IMG", 1, "corrupted"},
         {"analyze IMG/a.bin", 1, "corrupted"}}},
       {"boot sector claims 2^62 sectors", "",
