@@ -15,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t skew = input.Take<uint8_t>();
   const uint8_t sectors = input.Take<uint8_t>();
   const size_t header = 3;
+  if (size <= header) return 0;  // a volume has at least one cluster
   const std::vector<uint8_t> bits(data + std::min(size, header), data + size);
   const uint64_t clusters = bits.size() * 8 - (skew % 8 < bits.size() * 8 ? skew % 8 : 0);
   shardix::test::BitmapVolume volume(clusters, bits);

@@ -105,7 +105,9 @@ class Checker {
     }
     if (!ntfs_is_file_record(m->magic) || !(m->flags & MFT_RECORD_IN_USE)) return;
     if (!collect_owners) ++report_->records_checked;
-    const uint64_t base = MREF_LE(m->base_mft_record) ? MREF_LE(m->base_mft_record) : number;
+    // An extension record names its base with a sequence number, so even an
+    // extension of $MFT itself (base record 0) has a non-zero reference.
+    const uint64_t base = m->base_mft_record ? MREF_LE(m->base_mft_record) : number;
     const std::string where = "record " + std::to_string(number);
     AttributeWalk walk(m, vol_->mft_record_size);
     while (const ATTR_RECORD* a = walk.Next())
