@@ -9,4 +9,4 @@ bash scripts/build-sanitize.sh
 ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/sanitize --output-on-failure -j2
-FUZZ_SECONDS=${FUZZ_SECONDS:-15} bash scripts/fuzz.sh smoke
+FUZZ_SECONDS=${FUZZ_SECONDS:-10} bash scripts/fuzz.sh smoke
