@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "analysis/file_display.h"
-#include "app/text_util.h"
+#include "display/text_util.h"
 #include "volume/error_codes.h"
 
 namespace shardix {

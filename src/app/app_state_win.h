@@ -9,8 +9,7 @@
 
 #include "analysis/analyze_file.h"
 #include "analysis/fragment_sort.h"
-#include "defrag/defragment_job.h"
-#include "fragment/fragment_job.h"
+#include "app/jobs/job_commands_win.h"
 
 namespace shardix {
 
@@ -31,18 +30,16 @@ struct AppState {
   // Sort state of the fragment list: last column clicked, and its order.
   FragmentSortState fragment_sort;
 
-  // The jobs (fragment/fragment_job_win.cpp, defrag/defragment_job_win.cpp):
-  // each kind's parameter block, written by its starter before the worker
-  // exists and read by the worker once, and the last worker's thread.
-  FragmentJobParams fragment_params;
-  DefragmentJobParams defragment_params;
-  HANDLE fragment_worker = nullptr;
-  HANDLE defragment_worker = nullptr;
+  // The jobs (app/jobs/job_commands_win.cpp): the request, written by the
+  // starter before the worker exists and read by the worker once, and the
+  // last worker's thread. One job runs at a time, of either kind.
+  JobRequest job_request;
+  HANDLE job_worker = nullptr;
   // Set while the main window closes: a running job stops after the move
   // in flight.
   std::atomic<bool> stop_jobs{false};
 
-  // The status animator (fragment/status_animator_win.cpp): its thread, and
+  // The status animator (app/jobs/status_animator_win.cpp): its thread, and
   // the event that is set while a cluster move is in progress.
   HANDLE status_animator = nullptr;
   HANDLE animator_gate = nullptr;

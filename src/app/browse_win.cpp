@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "app/main_window_win.h"
-#include "app/text_util.h"
+#include "display/text_util.h"
 #include "app/ui_services_win.h"
 #include "resource.h"
 

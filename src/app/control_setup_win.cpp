@@ -32,21 +32,4 @@ void SetFragmentCountRange(HWND window, int minimum, int maximum, int position) 
   SendDlgItemMessageA(window, IDC_FRAGMENT_COUNT_UPDOWN, UDM_SETPOS32, 0, position);
 }
 
-void InitFragmentList(HWND window) {
-  static const char* const kHeaders[] = {"Fragment #", "Clusters", "Fragment Location (LCN)"};
-  HWND list = GetDlgItem(window, IDC_FRAGMENT_LIST);
-  for (int column = 0; column < 3; ++column) {
-    LVCOLUMNA column_info = {};
-    column_info.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-    column_info.fmt = LVCFMT_RIGHT;
-    column_info.cx = 85;
-    column_info.pszText = const_cast<char*>(kHeaders[column]);
-    column_info.iSubItem = column;
-    SendMessageA(list, LVM_INSERTCOLUMNA, column, reinterpret_cast<LPARAM>(&column_info));
-  }
-  SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
-  // The last column fills the rest of the list.
-  SendMessageA(list, LVM_SETCOLUMNWIDTH, 2, LVSCW_AUTOSIZE_USEHEADER);
-}
-
 }  // namespace shardix

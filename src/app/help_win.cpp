@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "app/commands_win.h"
-#include "app/text_util.h"
+#include "display/text_util.h"
 #include "app/ui_services_win.h"
 
 namespace shardix {

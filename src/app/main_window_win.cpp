@@ -4,9 +4,10 @@
 
 #include "app/app_state_win.h"
 #include "app/commands_win.h"
-#include "app/job_threads_win.h"
+#include "app/controls/fragment_list_win.h"
+#include "app/jobs/job_threads_win.h"
 #include "app/main_window_win.h"
-#include "app/text_util.h"
+#include "display/text_util.h"
 #include "app/ui_services_win.h"
 #include "app/window_display_win.h"
 #include "resource.h"
@@ -54,6 +55,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
       // that it uses are closed.
       StopJobsAndWait(window);
       ReleaseAppResources();
+      ForgetFragmentRows(window);
       if (g_app.main_window == window) g_app.main_window = nullptr;
       PostQuitMessage(0);
       return 0;
@@ -65,11 +67,16 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
       break;
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lparam);
-      if (header->code == LVN_COLUMNCLICK && header->idFrom == IDC_FRAGMENT_LIST) {
-        SortFragmentList(reinterpret_cast<NMLISTVIEW*>(lparam));
-      }
+      if (header->idFrom != IDC_FRAGMENT_LIST) break;
+      if (header->code == LVN_COLUMNCLICK) SortFragmentList(reinterpret_cast<NMLISTVIEW*>(lparam));
+      FragmentListCellText(window, reinterpret_cast<NMHDR*>(lparam));
       break;
     }
+    case DM_GETDEFID:
+      // Enter in the window runs the default button, "Analyze File"; the
+      // dialog keyboard handling would otherwise send IDOK, which does
+      // nothing.
+      return MAKELRESULT(IDC_ANALYZE_FILE, DC_HASDEFID);
     case WM_COMMAND:
       RunCommand(window, LOWORD(wparam));
       return 0;

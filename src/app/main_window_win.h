@@ -30,7 +30,6 @@ void InitFragmentSizeSlider(HWND window, int range_min, int range_max, int selec
                             int selection_end_and_position);
 void InitPlacementMethods(HWND window);
 void SetFragmentCountRange(HWND window, int minimum, int maximum, int position);
-void InitFragmentList(HWND window);
 
 // Shared operations on the main window of the application state. Each sends
 // messages to the controls, so any thread may call them: the window thread

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/app_state_win.h"
+#include "app/controls/fragment_list_win.h"
 #include "app/main_window_win.h"
 #include "app/ui_services_win.h"
 #include "fragment/random.h"

@@ -4,7 +4,7 @@
 
 #include "app/app_state_win.h"
 #include "app/main_window_win.h"
-#include "app/text_util.h"
+#include "display/text_util.h"
 #include "resource.h"
 
 namespace shardix {

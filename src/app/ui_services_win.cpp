@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "app/text_util.h"
+#include "display/text_util.h"
 #include "app/ui_services_win.h"
 
 namespace shardix {

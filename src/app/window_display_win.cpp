@@ -4,11 +4,11 @@
 
 #include <exception>
 
-#include "analysis/cluster_bar_win.h"
-#include "analysis/fragment_list_win.h"
+#include "app/controls/cluster_bar_win.h"
+#include "app/controls/fragment_list_win.h"
 #include "app/main_window_win.h"
 #include "app/ui_services_win.h"
-#include "fragment/status_animator_win.h"
+#include "app/jobs/status_animator_win.h"
 #include "resource.h"
 
 namespace shardix {
@@ -30,6 +30,13 @@ int TextControlId(TextField field) {
     case TextField::kMaxValue: return IDC_MAX_VALUE;
   }
   return 0;
+}
+
+// Rows a worker sends to the window thread in one message.
+constexpr std::size_t kRowBatch = 4096;
+
+bool OnThreadOf(HWND window) {
+  return window != nullptr && GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
 }
 
 int BarControlId(ClusterBar bar) { return bar == ClusterBar::kBefore ? IDC_BEFORE_BAR : IDC_AFTER_BAR; }
@@ -83,6 +90,28 @@ int CommandControlId(Command command) {
   return 0;
 }
 
+WindowDisplay::~WindowDisplay() {
+  try {
+    SendHeldRows();
+  } catch (...) {
+    // Shown as far as memory allowed; a destructor throws nothing.
+  }
+}
+
+void WindowDisplay::OnWindowThread(const std::function<void()>& call) {
+  SendHeldRows();
+  RunOnWindowThread(window_, call);
+}
+
+void WindowDisplay::SendHeldRows() {
+  if (held_rows_.empty()) return;
+  std::vector<FragmentRow> rows;
+  rows.swap(held_rows_);
+  RunOnWindowThread(window_, [&] {
+    for (const FragmentRow& row : rows) AddFragmentListRow(window_, row);
+  });
+}
+
 void WindowDisplay::SetStatusText(const std::string& text) {
   OnWindowThread([&] { SetDlgItemTextA(window_, IDC_STATUS, text.c_str()); });
 }
@@ -112,7 +141,12 @@ void WindowDisplay::ClearFragmentList() {
 }
 
 void WindowDisplay::AddFragmentRow(const FragmentRow& row) {
-  OnWindowThread([&] { AddFragmentListRow(window_, row); });
+  if (OnThreadOf(window_)) {
+    OnWindowThread([&] { AddFragmentListRow(window_, row); });
+    return;
+  }
+  held_rows_.push_back(row);
+  if (held_rows_.size() >= kRowBatch) SendHeldRows();
 }
 
 std::size_t WindowDisplay::FragmentRowCount() {
@@ -162,8 +196,14 @@ void WindowDisplay::ShowErrorBox(const std::string& caption, uint32_t code, BoxO
   });
 }
 
-void WindowDisplay::MoveBegins() { OpenStatusAnimatorGate(window_); }
+void WindowDisplay::MoveBegins() {
+  SendHeldRows();
+  OpenStatusAnimatorGate(window_);
+}
 
-void WindowDisplay::MoveEnds() { CloseStatusAnimatorGate(window_); }
+void WindowDisplay::MoveEnds() {
+  SendHeldRows();
+  CloseStatusAnimatorGate(window_);
+}
 
 }  // namespace shardix

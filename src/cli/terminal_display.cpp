@@ -2,7 +2,7 @@
 
 #include <cinttypes>
 
-#include "app/text_util.h"
+#include "display/text_util.h"
 #include "cli/json_writer.h"
 #include "volume/error_codes.h"
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/text_util.h"  // kTextBufferSize, FormatStatusError
+#include "display/text_util.h"  // kTextBufferSize, FormatStatusError
 
 namespace shardix {
 

@@ -5,9 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 
 #include "analysis/file_display.h"
 #include "app/app_state_win.h"
@@ -247,32 +244,47 @@ TEST_F(AnalyzeFileWindow, BarsKeepTheirRunsWhenRepaintedOrResized) {
   EXPECT_EQ(CountColour(wider, kWhite) + CountColour(wider, kBlue), 400);
 }
 
-// Not part of the regular run: fills the list with 100 000 rows and prints
-// the time (run with --gtest_also_run_disabled_tests).
-TEST_F(AnalyzeFileWindow, DISABLED_TimeToList100000Fragments) {
-  const char* env = std::getenv("SHARDIX_ROWS");
-  const int64_t rows = env ? std::atoll(env) : 100000;
-  TestVolume big("an_big", 300000);
-  const auto made = std::chrono::steady_clock::now();
-  ASSERT_EQ(big->AddFile("many.bin", rows * 4096ull, SpreadRuns(rows, 1, 10, 1)), 0u);
-  const auto start = std::chrono::steady_clock::now();
-  std::printf("volume set up in %lld ms\n", static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(start - made).count()));
-  Analyze(window_, big.Path("many.bin"));
-  const auto analysed = std::chrono::steady_clock::now();
-  // The list draws again once rows have stopped arriving for a moment.
-  const DWORD quiet_from = GetTickCount();
-  PumpUntil([&] { return GetTickCount() - quiet_from > 120; }, 1000);
-  const auto resumed = std::chrono::steady_clock::now();
-  UpdateWindow(window_);
-  const auto painted = std::chrono::steady_clock::now();
-  ClickColumn(window_, IDC_FRAGMENT_LIST, 0);
-  const auto sorted = std::chrono::steady_clock::now();
-  EXPECT_EQ(SendMessageA(List(), LVM_GETITEMCOUNT, 0, 0), rows);
-  auto ms = [](auto from, auto to) { return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count(); };
-  std::printf("%lld fragments: analysis and list %lld ms, first paint %lld ms, sort %lld ms\n",
-              static_cast<long long>(rows), static_cast<long long>(ms(start, analysed)),
-              static_cast<long long>(ms(resumed, painted)),
-              static_cast<long long>(ms(painted, sorted)));
+TEST_F(AnalyzeFileWindow, ColumnsLeaveEveryLcnVisibleWithAndWithoutAScrollBar) {
+  ASSERT_EQ(volume_->AddFile("two.bin", 2 * 4096, {{0, 1, 9840}, {1, 1, 9990}}), 0u);
+  ASSERT_EQ(volume_->AddFile("many.bin", 60 * 4096, SpreadRuns(60, 1, 9000, 3)), 0u);
+  // The list has no scroll bar when the many rows arrive, and one after.
+  Analyze(window_, volume_.Path("two.bin"));
+  EXPECT_FALSE(ExpectEveryLcnFullyVisible(List()));
+  Analyze(window_, volume_.Path("many.bin"));
+  ASSERT_EQ(ListCells(List()).size(), 60u);
+  EXPECT_TRUE(ExpectEveryLcnFullyVisible(List()));
+  PumpPendingMessages(window_);  // nothing that comes later undoes it
+  ExpectEveryLcnFullyVisible(List());
+  // And back: the last column fills the width the scroll bar leaves.
+  Analyze(window_, volume_.Path("two.bin"));
+  EXPECT_FALSE(ExpectEveryLcnFullyVisible(List()));
+  RECT client;
+  GetClientRect(List(), &client);
+  int widths = 0;
+  for (int column = 0; column < 3; ++column) widths += static_cast<int>(SendMessageA(List(), LVM_GETCOLUMNWIDTH, column, 0));
+  EXPECT_EQ(widths, client.right);
+}
+
+TEST_F(AnalyzeFileWindow, EnterInTheFileBoxAnalyzesTheFileAndEscapeDoesNothing) {
+  ASSERT_EQ(volume_->AddFile("two.bin", 100 * 4096, {{0, 60, 1000}, {60, 40, 2000}}), 0u);
+  SetDlgItemTextA(window_, IDC_FILE_NAME, volume_.Path("two.bin").c_str());
+  SetFocus(Item(IDC_FILE_NAME));
+  // The keys through the dialog keyboard handling, as the message loop does.
+  auto press = [&](WPARAM key) {
+    PostMessageA(Item(IDC_FILE_NAME), WM_KEYDOWN, key, 0);
+    PostMessageA(Item(IDC_FILE_NAME), WM_KEYUP, key, 0xC0000001);
+    EXPECT_FALSE(PumpPendingMessages(window_));
+  };
+  press(VK_ESCAPE);
+  EXPECT_EQ(ListCells(List()).size(), 0u);
+  EXPECT_EQ(ItemText(IDC_FILE_NAME_VALUE), "");
+  press(VK_RETURN);
+  EXPECT_EQ(ListCells(List()), (Rows{{"1", "60", "1000"}, {"2", "40", "2000"}}));
+  EXPECT_EQ(ItemText(IDC_FILE_NAME_VALUE), "two.bin");
+  press(VK_ESCAPE);
+  EXPECT_TRUE(IsWindow(window_));
+  EXPECT_EQ(ListCells(List()).size(), 2u);
+  EXPECT_EQ(ItemText(IDC_STATUS), "");
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/about_dialog_win.h"
+#include "app/dialogs/about_dialog_win.h"
 #include "app/center_window_win.h"
 #include "app/help_win.h"
 #include "resource.h"

@@ -3,7 +3,9 @@
 
 #include "job_test_support_win.h"
 
-#include "app/text_util.h"
+#include <gtest/gtest.h>
+
+#include "display/text_util.h"
 #include "resource.h"
 #include "volume/error_codes.h"
 
@@ -162,6 +164,25 @@ std::vector<std::array<std::string, 3>> ListCells(HWND list) {
     rows.push_back(cells);
   }
   return rows;
+}
+
+bool ExpectEveryLcnFullyVisible(HWND list) {
+  const LONG_PTR style = GetWindowLongPtrA(list, GWL_STYLE);
+  EXPECT_FALSE(style & WS_HSCROLL) << "a horizontal scroll bar hides the right-hand digits";
+  RECT client;
+  GetClientRect(list, &client);
+  int widths = 0;
+  for (int column = 0; column < 3; ++column) {
+    widths += static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, column, 0));
+  }
+  EXPECT_LE(widths, client.right) << "the columns reach behind the scroll bar";
+  const int lcn_width = static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, 2, 0));
+  for (const auto& row : ListCells(list)) {
+    const auto text = static_cast<int>(SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(row[2].c_str())));
+    EXPECT_GT(text, 0) << row[0];
+    EXPECT_LE(text + 12, lcn_width) << "LCN of fragment " << row[0];
+  }
+  return (style & WS_VSCROLL) != 0;
 }
 
 void ClickColumn(HWND window, int id, int column) {

@@ -82,6 +82,11 @@ std::string Text(HWND window, int id);
 bool Enabled(HWND window, int id);
 // The list's cells, row by row, in the displayed order.
 std::vector<std::array<std::string, 3>> ListCells(HWND list);
+// Fails the test unless every cell of the fragment list's last column shows
+// whole: no horizontal scroll bar, the columns within the list's client
+// area (which leaves out a vertical scroll bar), each LCN's text within its
+// column. Returns whether the list shows a vertical scroll bar.
+bool ExpectEveryLcnFullyVisible(HWND list);
 // Sends the window a click on column `column` of the list control `id`.
 void ClickColumn(HWND window, int id, int column);
 // Whether the main window colours the status line red now.

@@ -12,7 +12,7 @@
 
 #include "app/app_state_win.h"
 #include "app/main_window_win.h"
-#include "fragment/status_animator_win.h"
+#include "app/jobs/status_animator_win.h"
 #include "job_test_support_win.h"
 #include "resource.h"
 #include "test_support_win.h"
@@ -47,10 +47,8 @@ class JobWindow : public MainWindowTest {
     return PumpUntil([] { return !JobRunningForTest(); }, 10000);
   }
   static bool JobRunningForTest() {
-    for (HANDLE worker : {g_app.fragment_worker, g_app.defragment_worker}) {
-      if (worker != nullptr && WaitForSingleObject(worker, 0) == WAIT_TIMEOUT) return true;
-    }
-    return false;
+    const HANDLE worker = g_app.job_worker;
+    return worker != nullptr && WaitForSingleObject(worker, 0) == WAIT_TIMEOUT;
   }
   void Fragment(const char* count) {
     SetDlgItemTextA(window_, IDC_FRAGMENT_COUNT, count);
@@ -79,7 +77,7 @@ TEST_F(JobWindow, CountsOutsideOneToMaxAreRefusedAndNothingStarts) {
     Fragment(count);
     EXPECT_EQ(ItemText(IDC_STATUS), "Error: Number of fragments must be between 1 and 100");
     EXPECT_TRUE(StatusShownInRed(window_));
-    EXPECT_EQ(g_app.fragment_worker, nullptr);
+    EXPECT_EQ(g_app.job_worker, nullptr);
     EXPECT_EQ(ListCells(Item(IDC_FRAGMENT_LIST)).size(), 1u);
     EXPECT_TRUE(Enabled(window_, IDC_FRAGMENT));
   }
@@ -138,6 +136,17 @@ TEST_F(JobWindow, AFailedMoveIsReportedAndTheControlsComeBack) {
   }
 }
 
+TEST_F(JobWindow, AfterFragmentingIntoManyPiecesEveryLcnShowsWhole) {
+  ASSERT_EQ(volume_->AddFile("f.bin", 100 * 4096, {{0, 100, 1000}}), 0u);
+  Analyze(window_, volume_.Path("f.bin"));
+  EXPECT_FALSE(ExpectEveryLcnFullyVisible(Item(IDC_FRAGMENT_LIST)));
+  Fragment("40");
+  ASSERT_TRUE(WaitForJob());
+  EXPECT_EQ(ItemText(IDC_STATUS), "File was successfully fragmented!");
+  ASSERT_EQ(ListCells(Item(IDC_FRAGMENT_LIST)).size(), 40u);
+  EXPECT_TRUE(ExpectEveryLcnFullyVisible(Item(IDC_FRAGMENT_LIST)));
+}
+
 TEST_F(JobWindow, DuringAMoveTheControlsAreLockedTheDotsGrowAndNoSecondJobStarts) {
   ASSERT_EQ(volume_->AddFile("f.bin", 100 * 4096, {{0, 60, 1000}, {60, 40, 3000}}), 0u);
   Analyze(window_, MoveGate::PathOf("job", "f.bin"));
@@ -158,8 +167,8 @@ TEST_F(JobWindow, DuringAMoveTheControlsAreLockedTheDotsGrowAndNoSecondJobStarts
 
   // Commands that still arrive change nothing: no second job, the block
   // and the file of the running job untouched, the status line as it was.
-  const FragmentJobParams params = g_app.fragment_params;
-  const HANDLE worker = g_app.fragment_worker;
+  const JobRequest request = g_app.job_request;
+  const HANDLE worker = g_app.job_worker;
   const VolumeFile* file = g_app.session.file.get();
   const int progress = ProgressPosition();
   SetDlgItemTextA(window_, IDC_FRAGMENT_COUNT, "2");
@@ -167,9 +176,9 @@ TEST_F(JobWindow, DuringAMoveTheControlsAreLockedTheDotsGrowAndNoSecondJobStarts
   SendCommand(window_, IDC_DEFRAGMENT);
   SendCommand(window_, IDC_ANALYZE_FILE);
   SendCommand(window_, IDC_VOLUME_INFO);
-  EXPECT_EQ(std::memcmp(&g_app.fragment_params, &params, sizeof params), 0);
-  EXPECT_EQ(g_app.fragment_worker, worker);
-  EXPECT_EQ(g_app.defragment_worker, nullptr);
+  EXPECT_EQ(g_app.job_request.kind, JobKind::kFragment);
+  EXPECT_EQ(std::memcmp(&g_app.job_request.fragment, &request.fragment, sizeof request.fragment), 0);
+  EXPECT_EQ(g_app.job_worker, worker);
   EXPECT_EQ(g_app.session.file.get(), file);
   EXPECT_EQ(ProgressPosition(), progress);
   EXPECT_EQ(ItemText(IDC_STATUS).rfind("Attempting to move", 0), 0u);
@@ -201,7 +210,7 @@ TEST_F(JobWindow, ClosingTheWindowStopsTheJobAfterTheMoveInFlightBeforeClosingTh
   DestroyWindow(window_);
   release.join();
 
-  EXPECT_EQ(g_app.fragment_worker, nullptr);
+  EXPECT_EQ(g_app.job_worker, nullptr);
   EXPECT_EQ(gate_.Log(), (std::vector<std::string>{"move", "moved", "volume closed", "file closed"}));
   EXPECT_EQ(volume_->MoveCount(), 1u);
 }

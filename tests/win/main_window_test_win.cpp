@@ -228,10 +228,12 @@ TEST_F(MainWindow, FragmentListHasThreeRightAlignedColumns) {
     info.cchTextMax = sizeof text;
     ASSERT_TRUE(SendMessageA(list, LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(&info)));
     EXPECT_STREQ(text, kHeaders[column]);
-    // The first column of a list view is always left-aligned.
-    if (column > 0) {
-      EXPECT_EQ(info.fmt & LVCFMT_JUSTIFYMASK, LVCFMT_RIGHT);
-    }
+    // The first one too, which the list control would align left.
+    EXPECT_EQ(info.fmt & LVCFMT_JUSTIFYMASK, LVCFMT_RIGHT) << column;
+    HDITEMA item = {};
+    item.mask = HDI_FORMAT;
+    ASSERT_TRUE(SendMessageA(header, HDM_GETITEMA, column, reinterpret_cast<LPARAM>(&item)));
+    EXPECT_EQ(item.fmt & HDF_JUSTIFYMASK, HDF_RIGHT) << column;
     if (column < 2) {
       EXPECT_EQ(info.cx, 85);
     }

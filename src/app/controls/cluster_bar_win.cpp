@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "analysis/cluster_bar_win.h"
+#include "app/controls/cluster_bar_win.h"
 #include "app/app_state_win.h"
 #include "app/ui_services_win.h"
 

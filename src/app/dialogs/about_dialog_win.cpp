@@ -1,6 +1,6 @@
 // AboutDialogProc and its steps: the texts from the version block and the
 // bitmap drawn through its transparency mask.
-#include "app/about_dialog_win.h"
+#include "app/dialogs/about_dialog_win.h"
 
 #include <windows.h>
 
@@ -9,7 +9,7 @@
 #include "app/app_state_win.h"
 #include "app/center_window_win.h"
 #include "app/commands_win.h"
-#include "app/text_util.h"
+#include "display/text_util.h"
 #include "app/ui_services_win.h"
 #include "resource.h"
 

@@ -1,8 +1,9 @@
-#include "report/volume_info_dialog_win.h"
+#include "app/dialogs/volume_info_dialog_win.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <vector>
@@ -10,7 +11,8 @@
 #include "app/app_state_win.h"
 #include "app/center_window_win.h"
 #include "app/commands_win.h"
-#include "app/job_threads_win.h"
+#include "app/controls/list_view_win.h"
+#include "app/jobs/job_threads_win.h"
 #include "app/ui_services_win.h"
 #include "app/window_display_win.h"
 #include "report/allocation_rows.h"
@@ -21,9 +23,13 @@
 namespace shardix {
 namespace {
 
-// One opening of the dialog: the numbers of the allocation rows, keyed by
-// each item's lParam, so sorting never parses cell texts and never depends
-// on how the list control numbers its items while it sorts.
+constexpr ListColumn kAllocationColumns[] = {{"LCN Range", 130}, {"# Clusters", 65}, {"Free|In-Use", 65}};
+constexpr ListColumn kSummaryColumns[] = {{"Attribute", 190}, {"Value", 190}};
+
+// One opening of the dialog: the allocation rows as numbers in the order
+// shown. The allocation list is a virtual list that asks for a cell's text
+// only when it draws it, so a million runs list at once, and sorting
+// reorders these rows without parsing cell texts.
 struct VolumeInfoContext {
   std::vector<AllocationRow> rows;
   bool row_failure_reported = false;
@@ -34,12 +40,11 @@ VolumeInfoContext* ContextOf(HWND dialog) {
 }
 
 // Appends a row with the texts of its cells; returns its index, or -1.
-int AppendRow(HWND list, const std::string* cells, int column_count, LPARAM param) {
+int AppendRow(HWND list, const std::string* cells, int column_count) {
   LVITEMA item = {};
-  item.mask = LVIF_TEXT | LVIF_PARAM;
+  item.mask = LVIF_TEXT;
   item.iItem = 0x7FFFFFFF;  // at the end
   item.pszText = const_cast<char*>(cells[0].c_str());
-  item.lParam = param;
   const int index = static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
   if (index < 0) return -1;
   for (int column = 1; column < column_count; ++column) {
@@ -74,25 +79,17 @@ class VolumeInfoDisplay : public WindowDisplay {
       : WindowDisplay(g_app.main_window, dialog), context_(context) {}
 
   void AddAllocationRow(uint64_t first_lcn, uint64_t length, bool in_use) override {
-    HWND list = GetDlgItem(dialog(), IDC_ALLOCATION_LIST);
-    const AllocationRow row{first_lcn, length, in_use};
-    const AllocationRowText text = FormatAllocationRow(row);
-    const std::string cells[3] = {text.range, text.clusters, text.state};
+    // The list learns the number of rows once the analysis is done.
     try {
-      context_->rows.push_back(row);
+      context_->rows.push_back(AllocationRow{first_lcn, length, in_use});
     } catch (const std::bad_alloc&) {
       ReportRowFailure("Volume Info Error");
-      return;
-    }
-    if (AppendRow(list, cells, 3, static_cast<LPARAM>(context_->rows.size() - 1)) < 0) {
-      context_->rows.pop_back();
-      ReportRowFailure("LVM_INSERTITEM Error");
     }
   }
 
   void AddSummaryRow(const std::string& label, const std::string& value) override {
     const std::string cells[2] = {label, value};
-    if (AppendRow(GetDlgItem(dialog(), IDC_SUMMARY_LIST), cells, 2, 0) < 0) ReportRowFailure("LVM_INSERTITEM Error");
+    if (AppendRow(GetDlgItem(dialog(), IDC_SUMMARY_LIST), cells, 2) < 0) ReportRowFailure("LVM_INSERTITEM Error");
   }
 
  private:
@@ -107,60 +104,48 @@ class VolumeInfoDisplay : public WindowDisplay {
 };
 
 // The lists as the report writer reads them: cell texts in the order shown.
+// The allocation rows are formatted as the list shows them.
 class ShownReportLists : public DiskReportLists {
  public:
   explicit ShownReportLists(HWND dialog)
-      : summary_(GetDlgItem(dialog, IDC_SUMMARY_LIST)), allocation_(GetDlgItem(dialog, IDC_ALLOCATION_LIST)) {}
+      : summary_(GetDlgItem(dialog, IDC_SUMMARY_LIST)), context_(ContextOf(dialog)) {}
 
   std::size_t SummaryRowCount() const override { return static_cast<std::size_t>(RowCount(summary_)); }
   SummaryRowText SummaryRowAt(std::size_t index) const override {
     const int row = static_cast<int>(index);
     return {CellText(summary_, row, 0), CellText(summary_, row, 1)};
   }
-  std::size_t AllocationRowCount() const override { return static_cast<std::size_t>(RowCount(allocation_)); }
+  std::size_t AllocationRowCount() const override { return context_ != nullptr ? context_->rows.size() : 0; }
   AllocationRowText AllocationRowAt(std::size_t index) const override {
-    const int row = static_cast<int>(index);
-    return {CellText(allocation_, row, 0), CellText(allocation_, row, 1), CellText(allocation_, row, 2)};
+    return FormatAllocationRow(context_->rows[index]);
   }
 
  private:
   HWND summary_;
-  HWND allocation_;
+  const VolumeInfoContext* context_;
 };
 
-void InsertColumn(HWND list, int column, const char* title, int width) {
-  LVCOLUMNA column_info = {};
-  column_info.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-  column_info.fmt = LVCFMT_RIGHT;  // the list control leaves a first column left-aligned
-  column_info.cx = width;
-  column_info.pszText = const_cast<char*>(title);
-  column_info.iSubItem = column;
-  SendMessageA(list, LVM_INSERTCOLUMNA, column, reinterpret_cast<LPARAM>(&column_info));
+// The allocation list asks for a cell's text.
+void AllocationCellText(const VolumeInfoContext* context, NMHDR* request) {
+  int row = 0, column = 0;
+  if (!CellTextWanted(request, &row, &column)) return;
+  std::string text;
+  if (context != nullptr && row >= 0 && static_cast<std::size_t>(row) < context->rows.size()) {
+    const AllocationRowText cells = FormatAllocationRow(context->rows[static_cast<std::size_t>(row)]);
+    text = column == 0 ? cells.range : column == 1 ? cells.clusters : cells.state;
+  }
+  AnswerCellText(request, text);
 }
 
-struct SortRequest {
-  const std::vector<AllocationRow>* rows;
-  int key;
-};
-
-int CALLBACK CompareAllocationItems(LPARAM first, LPARAM second, LPARAM request_address) {
-  const auto* request = reinterpret_cast<const SortRequest*>(request_address);
-  const std::vector<AllocationRow>& rows = *request->rows;
-  if (static_cast<std::size_t>(first) >= rows.size() || static_cast<std::size_t>(second) >= rows.size()) return 0;
-  return CompareAllocationRows(rows[first], rows[second], request->key);
-}
-
-// Sorted through the items' lParams (LVM_SORTITEMS) rather than their
-// indexes: some list controls hand an index-based comparison the indexes of
-// a working copy, which then reads the wrong rows.
+// Whole rows move together; rows that compare equal keep their order.
 void SortAllocationList(HWND dialog, int column) {
   VolumeInfoContext* context = ContextOf(dialog);
   if (context == nullptr) return;
-  const SortRequest request{&context->rows, NextAllocationSortKey(ProcessAllocationSortState(), column)};
-  if (!SendDlgItemMessageA(dialog, IDC_ALLOCATION_LIST, LVM_SORTITEMS, reinterpret_cast<WPARAM>(&request),
-                           reinterpret_cast<LPARAM>(CompareAllocationItems))) {
-    ReportSystemError(dialog, "LVM_SORTITEMS Error", ERROR_NOT_ENOUGH_MEMORY, MB_ICONERROR);
-  }
+  const int key = NextAllocationSortKey(ProcessAllocationSortState(), column);
+  std::stable_sort(context->rows.begin(), context->rows.end(), [key](const AllocationRow& a, const AllocationRow& b) {
+    return CompareAllocationRows(a, b, key) < 0;
+  });
+  InvalidateRect(GetDlgItem(dialog, IDC_ALLOCATION_LIST), nullptr, FALSE);
 }
 
 void SaveAs(HWND dialog) {
@@ -199,6 +184,7 @@ BOOL InitDialog(HWND dialog, VolumeInfoContext* context) {
   // A failed analysis has shown its box; the lists then stay empty.
   VolumeInfoDisplay display(dialog, context);
   AnalyzeVolume(g_app.session.volume.get(), display, VolumeAnalysisMode::kFillLists);
+  SendDlgItemMessageA(dialog, IDC_ALLOCATION_LIST, LVM_SETITEMCOUNT, context->rows.size(), 0);
   SizeVolumeInfoColumns(dialog);
   return FALSE;  // no control gets the focus from the dialog manager
 }
@@ -206,29 +192,14 @@ BOOL InitDialog(HWND dialog, VolumeInfoContext* context) {
 }  // namespace
 
 void InitVolumeInfoColumns(HWND dialog) {
-  HWND allocation = GetDlgItem(dialog, IDC_ALLOCATION_LIST);
-  InsertColumn(allocation, 0, "LCN Range", 130);
-  InsertColumn(allocation, 1, "# Clusters", 65);
-  InsertColumn(allocation, 2, "Free|In-Use", 65);
-  HWND summary = GetDlgItem(dialog, IDC_SUMMARY_LIST);
-  InsertColumn(summary, 0, "Attribute", 190);
-  InsertColumn(summary, 1, "Value", 190);
-  for (HWND list : {allocation, summary}) {
-    // Full-row selection as the only extended style.
-    SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT);
-  }
-  SendMessageA(allocation, LVM_SETCOLUMNWIDTH, 2, LVSCW_AUTOSIZE_USEHEADER);
-  SendMessageA(summary, LVM_SETCOLUMNWIDTH, 1, LVSCW_AUTOSIZE_USEHEADER);
+  InsertListColumns(GetDlgItem(dialog, IDC_ALLOCATION_LIST), kAllocationColumns, 3,
+                    FirstColumnAlignment::kAsTheControlDoes);
+  InsertListColumns(GetDlgItem(dialog, IDC_SUMMARY_LIST), kSummaryColumns, 2, FirstColumnAlignment::kAsTheControlDoes);
 }
 
 void SizeVolumeInfoColumns(HWND dialog) {
-  HWND allocation = GetDlgItem(dialog, IDC_ALLOCATION_LIST);
-  SendMessageA(allocation, LVM_SETCOLUMNWIDTH, 0, 130);
-  SendMessageA(allocation, LVM_SETCOLUMNWIDTH, 1, 65);
-  SendMessageA(allocation, LVM_SETCOLUMNWIDTH, 2, LVSCW_AUTOSIZE_USEHEADER);
-  HWND summary = GetDlgItem(dialog, IDC_SUMMARY_LIST);
-  SendMessageA(summary, LVM_SETCOLUMNWIDTH, 0, 190);
-  SendMessageA(summary, LVM_SETCOLUMNWIDTH, 1, LVSCW_AUTOSIZE_USEHEADER);
+  FitListColumns(GetDlgItem(dialog, IDC_ALLOCATION_LIST), kAllocationColumns, 3);
+  FitListColumns(GetDlgItem(dialog, IDC_SUMMARY_LIST), kSummaryColumns, 2);
 }
 
 int SaveDiskReport(HWND dialog, const std::string& path) {
@@ -254,10 +225,12 @@ INT_PTR CALLBACK VolumeInfoDialogProc(HWND dialog, UINT message, WPARAM wparam, 
       }
       return FALSE;
     case WM_NOTIFY: {
-      const auto* header = reinterpret_cast<const NMHDR*>(lparam);
-      if (header->code == LVN_COLUMNCLICK && header->idFrom == IDC_ALLOCATION_LIST) {
+      auto* header = reinterpret_cast<NMHDR*>(lparam);
+      if (header->idFrom != IDC_ALLOCATION_LIST) return FALSE;
+      if (header->code == LVN_COLUMNCLICK) {
         SortAllocationList(dialog, reinterpret_cast<const NMLISTVIEW*>(lparam)->iSubItem);
       }
+      AllocationCellText(ContextOf(dialog), header);
       return FALSE;
     }
     default:

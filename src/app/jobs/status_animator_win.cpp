@@ -1,10 +1,10 @@
-#include "fragment/status_animator_win.h"
+#include "app/jobs/status_animator_win.h"
 
 #include <atomic>
 #include <cstring>
 
 #include "app/app_state_win.h"
-#include "app/text_util.h"
+#include "display/text_util.h"
 #include "app/ui_services_win.h"
 #include "app/window_display_win.h"
 #include "resource.h"

@@ -1,4 +1,4 @@
-#include "app/job_threads_win.h"
+#include "app/jobs/job_threads_win.h"
 
 #include "analysis/extent_scan.h"
 #include "app/app_state_win.h"
@@ -39,7 +39,7 @@ void AwaitLettingSentMessagesThrough(HWND window, HANDLE thread) {
 
 }  // namespace
 
-bool JobRunning() { return StillRunning(g_app.fragment_worker) || StillRunning(g_app.defragment_worker); }
+bool JobRunning() { return StillRunning(g_app.job_worker); }
 
 bool ReleaseEndedWorker(HWND window, HANDLE* worker) {
   if (*worker == nullptr) return true;
@@ -91,12 +91,10 @@ void UnlockControlsAfterJob(HWND window) {
 
 void StopJobsAndWait(HWND window) {
   g_app.stop_jobs = true;
-  for (HANDLE* worker : {&g_app.fragment_worker, &g_app.defragment_worker}) {
-    if (*worker == nullptr) continue;
-    AwaitLettingSentMessagesThrough(window, *worker);
-    if (!CloseHandle(*worker)) ReportSystemError(window, "CloseHandle() Error", GetLastError(), MB_ICONERROR);
-    *worker = nullptr;
-  }
+  if (g_app.job_worker == nullptr) return;
+  AwaitLettingSentMessagesThrough(window, g_app.job_worker);
+  if (!CloseHandle(g_app.job_worker)) ReportSystemError(window, "CloseHandle() Error", GetLastError(), MB_ICONERROR);
+  g_app.job_worker = nullptr;
 }
 
 JobContext MakeJobContext(Display& display) {

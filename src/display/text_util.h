@@ -1,5 +1,5 @@
-// Text helpers of the main window that need no window system, so they are
-// tested natively as well.
+// Text helpers shared by the front ends and the engine: the size of the
+// program's text buffers and the status line's "Error" rule.
 #pragma once
 
 #include <cstddef>

@@ -4,7 +4,7 @@
 #include "analysis/analyze_file.h"
 #include "app/app_state_win.h"
 #include "app/commands_win.h"
-#include "app/job_threads_win.h"
+#include "app/jobs/job_threads_win.h"
 #include "app/window_display_win.h"
 #include "resource.h"
 

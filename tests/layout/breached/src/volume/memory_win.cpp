@@ -1,0 +1,2 @@
+// A backend's *_win file may include <windows.h>.
+#include <windows.h>
