@@ -28,10 +28,16 @@ for target in "${targets[@]}"; do
   trap 'rm -rf "$work"' EXIT
   echo "== $target for $seconds s"
   # New inputs go to a scratch folder; the repository's corpus only seeds.
+  status=0
   build/sanitize/fuzz/$target -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$findings/$target-" -print_final_stats=1 \
-    "$work" "fuzz/corpus/$target" 2>&1 | grep -E "^(#[0-9]+ *DONE|stat::number_of_executed_units|==|SUMMARY)" || true
-  [[ ${PIPESTATUS[0]} -eq 0 ]] || { echo "$target: failed, input in $findings" >&2; exit 1; }
+    "$work" "fuzz/corpus/$target" >"$findings/$target.log" 2>&1 || status=$?
+  grep -E "^(Done|stat::number_of_executed_units)" "$findings/$target.log" || true
+  if [[ $status -ne 0 ]]; then
+    tail -n 40 "$findings/$target.log" >&2
+    echo "$target: failed, input in $findings" >&2
+    exit 1
+  fi
   if [[ $mode == long ]]; then
     build/sanitize/fuzz/$target -merge=1 "fuzz/corpus/$target" "$work" >/dev/null 2>&1
   fi
