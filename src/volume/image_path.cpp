@@ -24,6 +24,7 @@ bool IsImageCandidate(const std::string& prefix) {
   return std::filesystem::is_regular_file(status) || std::filesystem::is_block_file(status);
 }
 
+#ifndef _WIN32
 bool IsSpecialFile(const std::string& prefix) {
   std::error_code error;
   std::filesystem::file_status status = std::filesystem::status(prefix, error);
@@ -31,6 +32,7 @@ bool IsSpecialFile(const std::string& prefix) {
   return std::filesystem::is_fifo(status) || std::filesystem::is_socket(status) ||
          std::filesystem::is_character_file(status);
 }
+#endif
 
 }  // namespace
 
