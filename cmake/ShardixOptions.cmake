@@ -2,6 +2,9 @@
 
 option(SHARDIX_WITH_NTFSIMAGE "Reach NTFS images through libntfs-3g where it is found" ON)
 option(SHARDIX_BUILD_BENCHMARKS "Build the benchmarks in bench/" OFF)
+option(SHARDIX_BUILD_FUZZERS "Build the libFuzzer targets in fuzz/ (clang only)" OFF)
+set(SHARDIX_SANITIZE "" CACHE STRING
+    "Sanitizers for the whole tree, e.g. address,undefined (gcc or clang)")
 option(SHARDIX_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
 
 if(MSVC)
@@ -12,6 +15,16 @@ else()
   if(SHARDIX_WARNINGS_AS_ERRORS)
     add_compile_options(-Werror)
   endif()
+endif()
+
+if(SHARDIX_SANITIZE)
+  add_compile_options(-fsanitize=${SHARDIX_SANITIZE} -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=${SHARDIX_SANITIZE})
+endif()
+if(SHARDIX_BUILD_FUZZERS)
+  # Coverage for libFuzzer in every library the targets link.
+  add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
 
 if(WIN32)

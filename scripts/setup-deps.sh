@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, only those that are missing.
-#   scripts/setup-deps.sh native|windows|screenshot|ntfs3g-cross ...
+#   scripts/setup-deps.sh native|windows|screenshot|sanitize|ntfs3g-cross ...
 # Runs as root (or through sudo when it is there). Downloads nothing but
 # Debian packages.
 set -euo pipefail
@@ -10,9 +10,11 @@ packages_for() {
     native) echo "cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev ntfs-3g ntfs-3g-dev libssl-dev sleuthkit" ;;
     windows) echo "cmake ninja-build googletest g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 wine64 wine fonts-wine ntfs-3g" ;;
     screenshot) echo "xvfb xauth imagemagick" ;;
+    # clang with its sanitizer and libFuzzer runtimes (build-sanitize.sh).
+    sanitize) echo "clang clang-14 libclang-rt-14-dev python3" ;;
     # libntfs-3g cross-built from Debian's source (build-ntfs3g-windows.sh).
     ntfs3g-cross) echo "dpkg-dev autoconf automake libtool pkg-config make patch gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64" ;;
-    *) echo "setup-deps.sh: unknown group '$1' (native, windows, screenshot, ntfs3g-cross)" >&2; exit 2 ;;
+    *) echo "setup-deps.sh: unknown group '$1' (native, windows, screenshot, sanitize, ntfs3g-cross)" >&2; exit 2 ;;
   esac
 }
 

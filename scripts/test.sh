@@ -11,6 +11,8 @@ ctest --test-dir build/native --output-on-failure -j2
 # The Debian package, unpacked into a scratch root, runs its demo.
 bash scripts/test-package.sh
 
+bash scripts/test-sanitize.sh
+
 bash scripts/build-windows.sh
 bash scripts/test-windows.sh
 

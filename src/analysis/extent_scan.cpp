@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "volume/checked_math.h"
 #include "volume/error_codes.h"
 
 namespace shardix {
@@ -23,6 +24,14 @@ int FailWalk(Display& display, ScanResults* results, uint32_t code) {
   display.ClearFragmentList();
   results->fragment_count = results->cluster_count = results->lcn_span = kNoValue;
   return -1;
+}
+
+// The LCN that would continue the first extent of `out` without a break; false
+// when an answer's numbers overflow (a damaged volume's runlist).
+bool NextExpectedLcn(const RetrievalPointersBuffer& out, int64_t* expected) {
+  int64_t length = 0;
+  return CheckedSubtract(out.extents[0].next_vcn, out.starting_vcn, &length) &&
+         CheckedAdd(out.extents[0].lcn, length, expected);
 }
 
 }  // namespace
@@ -64,7 +73,8 @@ int ScanFileExtents(VolumeFile* file, Volume* volume, Display& display, ScanResu
     last_error = code;
   }
   fragment_lcn = out.extents[0].lcn;
-  int64_t expected_lcn = out.extents[0].lcn + (out.extents[0].next_vcn - out.starting_vcn);
+  int64_t expected_lcn = 0;
+  if (!NextExpectedLcn(out, &expected_lcn)) return FailWalk(display, results, kErrorFileCorrupt);
 
   if (out.extents[0].next_vcn == 0) {  // empty, or held in the file record
     results->fragment_count = results->lcn_span = results->cluster_count = 0;
@@ -85,23 +95,27 @@ int ScanFileExtents(VolumeFile* file, Volume* volume, Display& display, ScanResu
     // good.
     if (last_error != kErrorHandleEof && out.extents[0].next_vcn <= query_vcn)
       return FailWalk(display, results, kErrorFileCorrupt);
+    int64_t fragment_clusters = 0;
+    if (!CheckedSubtract(query_vcn, fragment_start_vcn, &fragment_clusters))
+      return FailWalk(display, results, kErrorFileCorrupt);
     if (out.extents[0].lcn != expected_lcn) {
       ++fragment_count;
       smallest_lcn = smallest_lcn ? std::min(*smallest_lcn, fragment_lcn) : fragment_lcn;
       largest_lcn = largest_lcn ? std::max(*largest_lcn, fragment_lcn) : fragment_lcn;
-      display.AddFragmentRow({fragment_count, static_cast<uint64_t>(query_vcn - fragment_start_vcn),
+      display.AddFragmentRow({fragment_count, static_cast<uint64_t>(fragment_clusters),
                               static_cast<uint64_t>(fragment_lcn)});
       fragment_lcn = out.extents[0].lcn;
       fragment_start_vcn = out.starting_vcn;
     }
-    expected_lcn = out.extents[0].lcn + (out.extents[0].next_vcn - out.starting_vcn);
+    if (!NextExpectedLcn(out, &expected_lcn)) return FailWalk(display, results, kErrorFileCorrupt);
     if (last_error == kErrorHandleEof) break;
   }
 
   results->fragment_count = fragment_count;
   results->cluster_count = static_cast<uint64_t>(out.extents[0].next_vcn);
-  if (smallest_lcn && largest_lcn)
-    results->lcn_span = static_cast<uint64_t>(*largest_lcn - *smallest_lcn);
+  int64_t span = 0;
+  if (smallest_lcn && largest_lcn && CheckedSubtract(*largest_lcn, *smallest_lcn, &span))
+    results->lcn_span = static_cast<uint64_t>(span);
   return 0;
 }
 

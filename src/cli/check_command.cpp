@@ -7,6 +7,7 @@
 #include "cli/usage.h"
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/consistency_check.h"
+#include "volume/ntfsimage/ntfs_image.h"
 
 namespace shardix::cli {
 
@@ -17,6 +18,9 @@ int RunCheck(const std::vector<std::string>& args) {
   uint32_t code = CheckImageConsistency(args[0], &report);
   if (code != kErrorSuccess) {
     std::fprintf(stderr, "shardix check: %s: %s\n", args[0].c_str(), ErrorMessage(code).c_str());
+    // What the image says that cannot be so, when that is what stopped it.
+    if (code == kErrorDiskCorrupt && !ImageLibraryDetail().empty())
+      std::fprintf(stderr, "shardix check: %s\n", ImageLibraryDetail().c_str());
     return kExitFailure;
   }
   WriteConsistencyReport(report, std::cout);

@@ -44,7 +44,14 @@ enum : uint32_t {
   kErrorFileCorrupt = 1392,
   kErrorDiskCorrupt = 1393,
   kErrorVolumeDirty = 6851,  // left dirty or hibernated by Windows
+  // Our own codes (the customer bit set, as Windows reserves it for
+  // applications), with texts of our own on every platform.
+  kErrorNotImageFile = 0x20000001,      // a FIFO, socket or character device
+  kErrorVolumeMapDisagrees = 0x20000002,  // $Bitmap and the files disagree
 };
+
+// The text of one of our own codes, or null for a system code.
+const char* OwnErrorMessage(uint32_t code);
 
 // The system's message for `code`, without the trailing line break that
 // FormatMessage appends: FormatMessage on Windows, our own table elsewhere.

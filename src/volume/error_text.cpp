@@ -61,6 +61,7 @@ constexpr ErrorText kErrorTexts[] = {
 }  // namespace
 
 std::string ErrorMessage(uint32_t code) {
+  if (const char* own = OwnErrorMessage(code)) return own;
   for (const ErrorText& entry : kErrorTexts) {
     if (entry.code == code) return entry.text;
   }

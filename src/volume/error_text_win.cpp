@@ -8,6 +8,7 @@
 namespace shardix {
 
 std::string ErrorMessage(uint32_t code) {
+  if (const char* own = OwnErrorMessage(code)) return own;
   char text[512] = {};
   DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                 code, 0, text, sizeof text, nullptr);

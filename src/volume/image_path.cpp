@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "volume/error_codes.h"
+
 namespace shardix {
 
 bool IsPathSeparator(char c) {
@@ -22,7 +24,30 @@ bool IsImageCandidate(const std::string& prefix) {
   return std::filesystem::is_regular_file(status) || std::filesystem::is_block_file(status);
 }
 
+#ifndef _WIN32
+bool IsSpecialFile(const std::string& prefix) {
+  std::error_code error;
+  std::filesystem::file_status status = std::filesystem::status(prefix, error);
+  if (error) return false;
+  return std::filesystem::is_fifo(status) || std::filesystem::is_socket(status) ||
+         std::filesystem::is_character_file(status);
+}
+#endif
+
 }  // namespace
+
+uint32_t RefuseSpecialFile(const std::string& path) {
+#ifdef _WIN32
+  (void)path;  // no FIFOs there; device paths are the volume backend's
+  return 0;
+#else
+  for (std::size_t end = 1; end <= path.size(); ++end) {
+    if (end < path.size() && !IsPathSeparator(path[end])) continue;
+    if (IsSpecialFile(path.substr(0, end))) return kErrorNotImageFile;
+  }
+  return 0;
+#endif
+}
 
 bool SplitImagePath(const std::string& path, ImagePath* out) {
   for (std::size_t end = 0; end <= path.size(); ++end) {

@@ -16,6 +16,11 @@ struct ImagePath {
 // file inside an image is never mistaken for an image of its own.
 bool SplitImagePath(const std::string& path, ImagePath* out);
 
+// ERROR_NOT_IMAGE_FILE (kErrorNotImageFile) when `path` or a leading part of
+// it is a FIFO, socket or character device: never an image, and opening one
+// may block for good. 0 otherwise, missing files included.
+uint32_t RefuseSpecialFile(const std::string& path);
+
 // True for the characters that separate path parts here ('/' everywhere,
 // '\\' too on Windows).
 bool IsPathSeparator(char c);

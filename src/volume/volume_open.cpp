@@ -89,6 +89,7 @@ uint32_t OpenFileByPath(const std::string& path, std::unique_ptr<VolumeFile>* ou
     if (result != kErrorNotSupported) return result;
   }
   if (path.empty()) return kErrorPathNotFound;
+  if (const uint32_t refused = RefuseSpecialFile(path)) return refused;
   ImagePath split;
   if (SplitImagePath(path, &split) && split.inner != "/") return OpenImageFileOrRefuse(split, out);
 #ifdef _WIN32
@@ -106,8 +107,14 @@ uint32_t OpenVolumeByPath(const std::string& path, std::unique_ptr<Volume>* out)
     if (result != kErrorNotSupported) return result;
   }
   if (path.empty()) return kErrorPathNotFound;
+  if (const uint32_t refused = RefuseSpecialFile(path)) return refused;
   ImagePath split;
   bool in_image = SplitImagePath(path, &split);
+  // A file named inside an image must exist, as for every other command.
+  if (in_image && split.inner != "/") {
+    std::unique_ptr<VolumeFile> file;
+    if (const uint32_t code = OpenImageFileOrRefuse(split, &file)) return code;
+  }
 #ifdef _WIN32
   if (in_image && (split.inner != "/" || LooksLikeNtfsImage(split.image)))
     return OpenImageVolumeOrRefuse(split, out);

@@ -6,6 +6,7 @@
 #include "volume/ntfsimage/journal_device.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/runlist_edit.h"
+#include "volume/ntfsimage/volume_bounds.h"
 #include "volume/ntfsimage/ntfs_headers.h"
 
 namespace shardix::ntfsimage {
@@ -167,6 +168,9 @@ uint32_t MoveInsideJournal(ImageMount& mount, OpenedInode& inode, int64_t starti
     return kErrorAccessDenied;
   const VCN end_vcn = na->allocated_size >> vol->cluster_size_bits;
   if (starting_vcn > end_vcn - count) return kErrorInvalidParameter;
+  // Nothing moves on a volume whose bitmap and files disagree.
+  MoveGuard& guard = mount.move_guard();
+  if (const uint32_t verdict = guard.Ready(vol)) return verdict;
 
   // The whole runlist is needed to rewrite the records (a partly mapped one
   // loses the extents after the unmapped part).
@@ -175,10 +179,13 @@ uint32_t MoveInsideJournal(ImageMount& mount, OpenedInode& inode, int64_t starti
   inode.counted_rl = nullptr;
   std::vector<ClusterRun> sources;
   if (!RunsOfRange(na->rl, starting_vcn, count, &sources)) return kErrorInvalidParameter;
+  for (const ClusterRun& run : sources)
+    if (!RunWithinVolume(vol, run.lcn, run.length)) return kErrorFileCorrupt;
   bool target_free = false;
   uint32_t result = TargetIsFree(vol, target_lcn, count, &target_free);
   if (result != kErrorSuccess) return result;
-  if (!target_free) return kErrorAccessDenied;  // also when it overlaps the file itself
+  // Also when it overlaps the file itself, or a file owns it unmarked.
+  if (!target_free || !guard.Unowned(target_lcn, count)) return kErrorAccessDenied;
   result = TargetWasFree(vol, mount.journal(), target_lcn, count, &target_free);
   if (result == kErrorSuccess && !target_free) result = CommitVolume(vol);
   if (result != kErrorSuccess) return result;
@@ -247,6 +254,7 @@ uint32_t MoveInsideJournal(ImageMount& mount, OpenedInode& inode, int64_t starti
   free(old_rl);
 
   // The file now lives at the target; the old clusters are free.
+  guard.Moved(sources, target_lcn, count);
   for (const ClusterRun& run : sources) {
     errno = 0;
     if (ntfs_cluster_free_basic(vol, run.lcn, run.length) != 0) return CodeFromErrno(errno);

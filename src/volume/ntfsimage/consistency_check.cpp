@@ -1,31 +1,45 @@
 #include "volume/ntfsimage/consistency_check.h"
 
+#include <bit>
 #include <set>
 #include <tuple>
 
+#include "volume/checked_math.h"
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/image_in_use.h"
 #include "volume/ntfsimage/image_journal.h"
 #include "volume/ntfsimage/journal_device.h"
+#include "volume/image_path.h"
+#include "volume/ntfsimage/consistency_scan.h"
 #include "volume/ntfsimage/image_mount.h"
 #ifdef _WIN32
 #include "volume/ntfsimage/image_lock.h"
 #endif
 #include "volume/ntfsimage/ntfs_errors.h"
+#include "volume/ntfsimage/volume_bounds.h"
 #include "volume/ntfsimage/ntfs_headers.h"
 
 namespace shardix {
 
 namespace {
 
+using ntfsimage::AttributeNameText;
+using ntfsimage::AttributeWalk;
 using ntfsimage::CodeFromErrno;
+using ntfsimage::RunWithinVolume;
 
+// One bit per cluster, set and tested a 64-bit word at a time.
 struct BitSet {
   explicit BitSet(uint64_t bits) : words((bits + 63) / 64) {}
   bool Test(uint64_t i) const { return (words[i / 64] >> (i % 64)) & 1; }
-  void Set(uint64_t i) { words[i / 64] |= uint64_t{1} << (i % 64); }
   std::vector<uint64_t> words;
 };
+
+// Records read per library call; a batch with a damaged record is read again
+// one record at a time.
+constexpr s64 kRecordBatch = 256;
+// Bitmap bytes compared per read.
+constexpr s64 kBitmapChunk = 1 << 20;
 
 // One attribute record's part of an attribute's runlist.
 struct Piece {
@@ -37,23 +51,12 @@ struct Piece {
 };
 using AttributeKey = std::tuple<uint64_t, uint32_t, std::string>;
 
-std::string AttributeName(const ATTR_RECORD* a) {
-  if (!a->name_length) return "";
-  const auto* name = reinterpret_cast<const ntfschar*>(reinterpret_cast<const u8*>(a) +
-                                                       le16_to_cpu(a->name_offset));
-  char* text = nullptr;
-  if (ntfs_ucstombs(name, a->name_length, &text, 0) < 0 || !text) return "?";
-  std::string result(text);
-  free(text);
-  return result;
-}
-
 class Checker {
  public:
   Checker(ntfs_volume* vol, ConsistencyReport* report)
-      : vol_(vol), report_(report), owned_(vol->nr_clusters), crossed_(vol->nr_clusters) {}
+      : vol_(vol), report_(report), owned_(static_cast<uint64_t>(vol->nr_clusters)) {}
 
-  uint32_t Run() {
+  uint32_t Run(bool find_owners) {
     report_->total_clusters = static_cast<uint64_t>(vol_->nr_clusters);
     report_->cluster_size = vol_->cluster_size;
     report_->free_by_library = static_cast<uint64_t>(std::max<s64>(vol_->free_clusters, 0));
@@ -63,68 +66,74 @@ class Checker {
     result = CompareWithBitmap();
     if (result != kErrorSuccess) return result;
     CheckChains();
-    if (report_->cross_linked_clusters) result = ScanRecords(/*collect_owners=*/true);
+    if (find_owners && report_->cross_linked_clusters) result = ScanRecords(/*collect_owners=*/true);
     return result;
   }
 
+  std::vector<uint64_t>& owned_words() { return owned_.words; }
+
  private:
   uint32_t ScanRecords(bool collect_owners) {
-    const s64 records = vol_->mft_na->initialized_size >> vol_->mft_record_size_bits;
-    std::vector<u8> record(vol_->mft_record_size);
-    for (s64 number = 0; number < records; ++number) {
-      auto* m = reinterpret_cast<MFT_RECORD*>(record.data());
+    const s64 records = ntfsimage::ReadableRecordCount(vol_);
+    const size_t size = vol_->mft_record_size;
+    std::vector<u8> batch(size * kRecordBatch);
+    for (s64 first = 0; first < records; first += kRecordBatch) {
+      const s64 count = std::min(kRecordBatch, records - first);
       errno = 0;
-      if (ntfs_mft_records_read(vol_, static_cast<MFT_REF>(number), 1, m) != 0) {
-        if (errno == EIO || errno == EINVAL) {  // a damaged record: say so, go on
-          if (!collect_owners) report_->unreadable.push_back("record " + std::to_string(number));
-          continue;
+      const bool whole = ntfs_mft_records_read(vol_, static_cast<MFT_REF>(first), count,
+                                               reinterpret_cast<MFT_RECORD*>(batch.data())) == 0;
+      for (s64 i = 0; i < count; ++i) {
+        auto* m = reinterpret_cast<MFT_RECORD*>(batch.data() + static_cast<size_t>(i) * size);
+        if (!whole) {
+          errno = 0;
+          if (ntfs_mft_records_read(vol_, static_cast<MFT_REF>(first + i), 1, m) != 0) {
+            if (errno == EIO || errno == EINVAL || errno == ESPIPE) {  // damaged: say so, go on
+              if (!collect_owners) AddUnreadable("record " + std::to_string(first + i));
+              continue;
+            }
+            return CodeFromErrno(errno);
+          }
         }
-        return CodeFromErrno(errno);
+        ScanRecord(m, static_cast<uint64_t>(first + i), collect_owners);
       }
-      if (!ntfs_is_file_record(m->magic) || !(m->flags & MFT_RECORD_IN_USE)) continue;
-      if (!collect_owners) ++report_->records_checked;
-      const uint64_t base = MREF_LE(m->base_mft_record) ? MREF_LE(m->base_mft_record)
-                                                        : static_cast<uint64_t>(number);
-      ScanAttributes(m, static_cast<uint64_t>(number), base, collect_owners);
     }
     return kErrorSuccess;
   }
 
-  void ScanAttributes(MFT_RECORD* m, uint64_t number, uint64_t base, bool collect_owners) {
-    const u32 in_use = le32_to_cpu(m->bytes_in_use);
-    u32 offset = le16_to_cpu(m->attrs_offset);
+  void ScanRecord(MFT_RECORD* m, uint64_t number, bool collect_owners) {
+    // The library marks a record whose update sequence does not match.
+    if (ntfs_is_baad_record(m->magic)) {
+      if (!collect_owners) AddUnreadable("record " + std::to_string(number) + ": torn write");
+      return;
+    }
+    if (!ntfs_is_file_record(m->magic) || !(m->flags & MFT_RECORD_IN_USE)) return;
+    if (!collect_owners) ++report_->records_checked;
+    // An extension record names its base with a sequence number, so even an
+    // extension of $MFT itself (base record 0) has a non-zero reference.
+    const uint64_t base = m->base_mft_record ? MREF_LE(m->base_mft_record) : number;
     const std::string where = "record " + std::to_string(number);
-    for (;;) {
-      if (offset + 8 > in_use) {
-        if (!collect_owners) report_->unreadable.push_back(where + ": attributes run past the record");
-        return;
-      }
-      auto* a = reinterpret_cast<ATTR_RECORD*>(reinterpret_cast<u8*>(m) + offset);
-      if (a->type == AT_END) {
-        // An extension record exists only to hold attributes of its base.
-        if (!collect_owners && base != number && offset == le16_to_cpu(m->attrs_offset))
-          report_->empty_extension_records.push_back(number);
-        return;
-      }
-      const u32 length = le32_to_cpu(a->length);
-      if (length < 16 || offset + length > in_use) {
-        if (!collect_owners) report_->unreadable.push_back(where + ": attribute of bad length");
-        return;
-      }
+    AttributeWalk walk(m, vol_->mft_record_size);
+    while (const ATTR_RECORD* a = walk.Next())
       if (a->non_resident) ScanRuns(a, base, where, collect_owners);
-      offset += length;
+    if (collect_owners) return;
+    if (!walk.problem().empty()) AddUnreadable(where + ": " + walk.problem());
+    // An extension record exists only to hold attributes of its base.
+    else if (walk.empty() && base != number) {
+      if (report_->empty_extension_records.size() < ConsistencyReport::kMaxSpans)
+        report_->empty_extension_records.push_back(number);
+      else ++report_->unlisted_problems;
     }
   }
 
-  void ScanRuns(ATTR_RECORD* a, uint64_t base, const std::string& where, bool collect_owners) {
+  void ScanRuns(const ATTR_RECORD* a, uint64_t base, const std::string& where,
+                bool collect_owners) {
     const uint32_t type = le32_to_cpu(a->type);
-    const std::string name = AttributeName(a);
+    const std::string name = AttributeNameText(a);
     errno = 0;
     runlist_element* rl = ntfs_mapping_pairs_decompress(vol_, a, nullptr);
     if (!rl) {
       if (!collect_owners)
-        report_->unreadable.push_back(where + ": runlist of attribute 0x" + Hex(type) +
-                                      " cannot be decoded");
+        AddUnreadable(where + ": runlist of attribute 0x" + Hex(type) + " cannot be decoded");
       return;
     }
     Piece piece;
@@ -135,9 +144,13 @@ class Checker {
     piece.where = where;
     for (runlist_element* run = rl; run->length; ++run) {
       if (run->lcn == LCN_RL_NOT_MAPPED) continue;  // the part before lowest_vcn
-      piece.decoded_end = run->vcn + run->length;
+      if (run->length < 0 || !CheckedAdd(run->vcn, run->length, &piece.decoded_end)) {
+        if (!collect_owners)
+          AddChainProblem(base, type, name, where + ": a run's length is out of range");
+        break;
+      }
       if (run->lcn < 0) continue;                   // a hole owns nothing
-      if (run->lcn + run->length > vol_->nr_clusters) {
+      if (!RunWithinVolume(vol_, run->lcn, run->length)) {
         if (!collect_owners)
           AddChainProblem(base, type, name,
                           where + ": run at LCN " + std::to_string(run->lcn) + " of " +
@@ -148,13 +161,29 @@ class Checker {
       else Claim(run->lcn, run->length);
     }
     free(rl);
-    if (!collect_owners) pieces_[AttributeKey{base, type, name}].push_back(piece);
+    if (!collect_owners) {
+      auto& pieces = pieces_[AttributeKey{base, type, name}];
+      if (pieces.size() < ConsistencyReport::kMaxSpans) pieces.push_back(std::move(piece));
+      else ++report_->unlisted_problems;
+    }
   }
 
+  // Marks [lcn, lcn + length) owned, word by word; clusters already owned
+  // become cross-linked.
   void Claim(LCN lcn, s64 length) {
-    for (LCN c = lcn; c < lcn + length; ++c) {
-      if (owned_.Test(c)) crossed_.Set(c);
-      else owned_.Set(c);
+    uint64_t at = static_cast<uint64_t>(lcn);
+    const uint64_t end = at + static_cast<uint64_t>(length);
+    while (at < end) {
+      const uint64_t bit = at % 64;
+      const uint64_t take = std::min<uint64_t>(64 - bit, end - at);
+      const uint64_t mask = (take == 64 ? ~uint64_t{0} : ((uint64_t{1} << take) - 1)) << bit;
+      uint64_t& word = owned_.words[at / 64];
+      if (word & mask) {
+        if (crossed_.empty()) crossed_.resize(owned_.words.size());
+        crossed_[at / 64] |= word & mask;
+      }
+      word |= mask;
+      at += take;
     }
   }
 
@@ -168,10 +197,6 @@ class Checker {
 
   uint32_t CompareWithBitmap() {
     const s64 clusters = vol_->nr_clusters;
-    std::vector<u8> bitmap(static_cast<size_t>((clusters + 7) / 8));
-    errno = 0;
-    const s64 got = ntfs_attr_pread(vol_->lcnbmp_na, 0, static_cast<s64>(bitmap.size()), bitmap.data());
-    if (got != static_cast<s64>(bitmap.size())) return got < 0 ? CodeFromErrno(errno) : kErrorReadFault;
     enum Kind { kNone, kCross, kLeak, kUnmarked };
     Kind open_kind = kNone;
     LCN open_start = 0;
@@ -182,19 +207,40 @@ class Checker {
       if (list->size() < ConsistencyReport::kMaxSpans) list->push_back({open_start, end - open_start, {}});
       open_kind = kNone;
     };
-    for (LCN c = 0; c < clusters; ++c) {
-      const bool marked = (bitmap[c / 8] >> (c % 8)) & 1;
-      const bool owned = owned_.Test(c);
-      report_->marked_used += marked;
-      report_->owned += owned;
-      Kind kind = kNone;
-      if (crossed_.Test(c)) kind = kCross, ++report_->cross_linked_clusters;
-      else if (marked && !owned) kind = kLeak, ++report_->leaked_clusters;
-      else if (owned && !marked) kind = kUnmarked, ++report_->unmarked_clusters;
-      if (kind != open_kind) {
-        close_span(c);
-        open_kind = kind;
-        open_start = c;
+    std::vector<u8> chunk;
+    for (s64 first_byte = 0; first_byte * 8 < clusters; first_byte += kBitmapChunk) {
+      const s64 bytes = std::min<s64>(kBitmapChunk, (clusters + 7) / 8 - first_byte);
+      chunk.assign(static_cast<size_t>((bytes + 7) / 8 * 8), 0);
+      errno = 0;
+      const s64 got = ntfs_attr_pread(vol_->lcnbmp_na, first_byte, bytes, chunk.data());
+      if (got != bytes) return got < 0 ? CodeFromErrno(errno) : kErrorReadFault;
+      for (s64 w = 0; w * 8 < bytes; ++w) {
+        const LCN base = (first_byte + w * 8) * 8;
+        const uint64_t valid = clusters - base >= 64 ? ~uint64_t{0}
+                                                     : (uint64_t{1} << (clusters - base)) - 1;
+        uint64_t marked = 0;
+        std::memcpy(&marked, chunk.data() + w * 8, 8);
+        marked = le64_to_cpu(marked) & valid;
+        const uint64_t owned = owned_.words[static_cast<size_t>(base / 64)] & valid;
+        const uint64_t crossed = crossed_.empty() ? 0 : crossed_[static_cast<size_t>(base / 64)];
+        report_->marked_used += static_cast<uint64_t>(std::popcount(marked));
+        report_->owned += static_cast<uint64_t>(std::popcount(owned));
+        if (!crossed && marked == owned) {  // the usual case: all agree
+          close_span(base);
+          continue;
+        }
+        for (LCN c = base; c < std::min<LCN>(base + 64, clusters); ++c) {
+          const uint64_t bit = uint64_t{1} << (c - base);
+          Kind kind = kNone;
+          if (crossed & bit) kind = kCross, ++report_->cross_linked_clusters;
+          else if ((marked & bit) && !(owned & bit)) kind = kLeak, ++report_->leaked_clusters;
+          else if ((owned & bit) && !(marked & bit)) kind = kUnmarked, ++report_->unmarked_clusters;
+          if (kind != open_kind) {
+            close_span(c);
+            open_kind = kind;
+            open_start = c;
+          }
+        }
       }
     }
     close_span(clusters);
@@ -213,12 +259,14 @@ class Checker {
           AddChainProblem(base, type, name,
                           piece.where + ": extent starts at VCN " + std::to_string(piece.lowest) +
                               ", expected " + std::to_string(expected));
-        if (piece.decoded_end != piece.highest + 1)
+        VCN after_highest = 0;
+        if (!CheckedAdd(piece.highest, 1, &after_highest) ||
+            piece.decoded_end != after_highest)
           AddChainProblem(base, type, name,
                           piece.where + ": runs end at VCN " + std::to_string(piece.decoded_end) +
-                              ", the record says " + std::to_string(piece.highest + 1));
+                              ", the record says " + std::to_string(piece.highest) + " + 1");
         if (piece.allocated_size >= 0) allocated = piece.allocated_size;
-        expected = piece.highest + 1;
+        expected = after_highest;
       }
       if (allocated < 0) {
         AddChainProblem(base, type, name, "no extent starts at VCN 0");
@@ -233,7 +281,15 @@ class Checker {
   }
 
   void AddChainProblem(uint64_t base, uint32_t type, const std::string& name, std::string problem) {
-    report_->broken_chains.push_back({base, type, name, std::move(problem)});
+    if (report_->broken_chains.size() < ConsistencyReport::kMaxSpans)
+      report_->broken_chains.push_back({base, type, name, std::move(problem)});
+    else ++report_->unlisted_problems;
+  }
+
+  void AddUnreadable(std::string what) {
+    if (report_->unreadable.size() < ConsistencyReport::kMaxSpans)
+      report_->unreadable.push_back(std::move(what));
+    else ++report_->unlisted_problems;
   }
 
   static std::string Hex(uint32_t value) {
@@ -245,17 +301,31 @@ class Checker {
   ntfs_volume* vol_;
   ConsistencyReport* report_;
   BitSet owned_;
-  BitSet crossed_;
+  std::vector<uint64_t> crossed_;  // allocated at the first cross-link
   std::map<AttributeKey, std::vector<Piece>> pieces_;
 };
 
 }  // namespace
+
+namespace ntfsimage {
+
+uint32_t ScanMountedVolume(ntfs_volume* vol, ConsistencyReport* report,
+                           std::vector<uint64_t>* owned) {
+  *report = ConsistencyReport{};
+  Checker checker(vol, report);
+  const uint32_t result = checker.Run(/*find_owners=*/false);
+  if (owned) owned->swap(checker.owned_words());
+  return result;
+}
+
+}  // namespace ntfsimage
 
 uint32_t CheckImageConsistency(const std::string& image, ConsistencyReport* report) {
   if (!report) return kErrorInvalidParameter;
   *report = ConsistencyReport{};
   report->image = image;
   ntfsimage::InstallLibraryLogHandler();
+  if (const uint32_t refused = RefuseSpecialFile(image)) return refused;
   std::string canonical;
   if (!ntfsimage::CanonicalImagePath(image, &canonical)) return kErrorFileNotFound;
   // Our own read-write mount would hold changes the image does not show yet.
@@ -278,7 +348,7 @@ uint32_t CheckImageConsistency(const std::string& image, ConsistencyReport* repo
   uint32_t result = kErrorSuccess;
   errno = 0;
   if (ntfs_volume_get_free_space(vol) != 0) result = CodeFromErrno(errno);
-  if (result == kErrorSuccess) result = Checker(vol, report).Run();
+  if (result == kErrorSuccess) result = Checker(vol, report).Run(/*find_owners=*/true);
   const uint32_t unmounted = ntfsimage::UnmountJournaled(vol, std::move(device));
   return result != kErrorSuccess ? result : unmounted;
 }
@@ -331,12 +401,14 @@ void WriteConsistencyReport(const ConsistencyReport& report, std::ostream& out) 
   for (const std::string& what : report.unreadable) out << "Unreadable: " << what << "\n";
   for (uint64_t record : report.empty_extension_records)
     out << "Extension record " << record << " is in use but holds nothing\n";
+  if (report.unlisted_problems)
+    out << "More problems, not listed: " << report.unlisted_problems << "\n";
   out << "Free clusters: " << report.free_by_bitmap() << " by the bitmap, "
       << report.free_by_owners() << " by the files, " << report.free_by_library
       << " by the library's count" << (report.free_count_agrees() ? "\n" : " (disagree)\n");
   size_t problems = report.cross_linked.size() + report.leaked.size() + report.unmarked.size() +
                     report.broken_chains.size() + report.unreadable.size() +
-                    report.empty_extension_records.size() +
+                    report.empty_extension_records.size() + report.unlisted_problems +
                     (report.free_count_agrees() ? 0 : 1);
   if (report.clean()) out << "Result: clean\n";
   else out << "Result: " << problems << " problem" << (problems == 1 ? "" : "s") << " found\n";

@@ -46,6 +46,10 @@ struct ConsistencyReport {
   std::vector<BrokenChain> broken_chains;
   std::vector<std::string> unreadable;    // records or attributes that could not be decoded
   std::vector<uint64_t> empty_extension_records;  // in use, hold nothing
+  // Problems beyond kMaxSpans in the lists of broken chains, unreadable and
+  // empty records: counted, not listed, so a ruined volume cannot take all
+  // memory.
+  uint64_t unlisted_problems = 0;
 
   uint64_t free_by_bitmap() const { return total_clusters - marked_used; }
   uint64_t free_by_owners() const { return total_clusters - owned; }
@@ -55,6 +59,7 @@ struct ConsistencyReport {
   bool clean() const {
     return cross_linked_clusters == 0 && leaked_clusters == 0 && unmarked_clusters == 0 &&
            broken_chains.empty() && unreadable.empty() && empty_extension_records.empty() &&
+           unlisted_problems == 0 &&
            free_count_agrees();
   }
 };

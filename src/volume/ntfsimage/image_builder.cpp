@@ -17,6 +17,13 @@ struct ImageFiles::State {
   std::unique_lock<std::mutex> Hold() {
     return mount ? std::unique_lock<std::mutex>(mount->lock()) : std::unique_lock<std::mutex>();
   }
+  // For a change to the files: the moves' pre-flight map of owned clusters
+  // no longer holds.
+  std::unique_lock<std::mutex> HoldForChange() {
+    auto hold = Hold();
+    if (mount) mount->move_guard().Forget();
+    return hold;
+  }
   ~State() {
     if (readonly) ntfs_umount(readonly, FALSE);
   }
@@ -240,7 +247,7 @@ uint32_t ImageFiles::RecordNumber(const std::string& path, uint64_t* mft_record,
 }
 
 uint32_t ImageBuilder::MakeFolder(const std::string& path, std::string* error) {
-  auto hold = state_->Hold();
+  auto hold = state_->HoldForChange();
   ntfs_volume* vol = state_->vol();
   std::string parent_path, name;
   ntfs_inode* parent = nullptr;
@@ -266,7 +273,7 @@ uint32_t ImageBuilder::MakeFolder(const std::string& path, std::string* error) {
 uint32_t ImageBuilder::WriteStream(const std::string& path, const std::string& stream,
                                    uint64_t size, const std::vector<DataRange>& data,
                                    const ByteFiller& fill, std::string* error) {
-  auto hold = state_->Hold();
+  auto hold = state_->HoldForChange();
   ntfs_volume* vol = state_->vol();
   std::string parent_path, name;
   ntfs_inode* parent = nullptr;
@@ -321,7 +328,7 @@ uint32_t ImageBuilder::WriteStream(const std::string& path, const std::string& s
 }
 
 uint32_t ImageBuilder::Delete(const std::string& path, std::string* error) {
-  auto hold = state_->Hold();
+  auto hold = state_->HoldForChange();
   ntfs_volume* vol = state_->vol();
   std::string parent_path, name;
   ntfs_inode* parent = nullptr;
@@ -347,7 +354,7 @@ uint32_t ImageBuilder::Delete(const std::string& path, std::string* error) {
 }
 
 uint32_t ImageBuilder::PreferRecord(uint64_t mft_record, std::string* error) {
-  auto hold = state_->Hold();
+  auto hold = state_->HoldForChange();
   ntfs_volume* vol = state_->vol();
   if (mft_record >= static_cast<uint64_t>(vol->mft_na->initialized_size >> vol->mft_record_size_bits))
     return Fail(kErrorInvalidParameter, "MFT record " + std::to_string(mft_record), error);
@@ -360,7 +367,7 @@ uint32_t ImageBuilder::PreferRecord(uint64_t mft_record, std::string* error) {
 }
 
 uint32_t ImageBuilder::SetSerialNumber(uint64_t serial, std::string* error) {
-  auto hold = state_->Hold();
+  auto hold = state_->HoldForChange();
   ntfs_volume* vol = state_->vol();
   NTFS_BOOT_SECTOR boot;
   errno = 0;

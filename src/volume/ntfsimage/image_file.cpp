@@ -1,9 +1,11 @@
 #include <cstddef>
 #include <cstring>
 
+#include "volume/checked_math.h"
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/image_handles.h"
 #include "volume/ntfsimage/ntfs_errors.h"
+#include "volume/ntfsimage/volume_bounds.h"
 #include "volume/ntfsimage/ntfs_headers.h"
 
 namespace shardix::ntfsimage {
@@ -41,6 +43,14 @@ runlist_element* SearchMapped(OpenedInode& inode, VCN vcn) {
   if (run->vcn > vcn || vcn >= run->vcn + run->length || run->lcn == LCN_RL_NOT_MAPPED)
     return nullptr;
   return run;
+}
+
+// A run read from the image that can be reported: a hole, or clusters on the
+// volume, with a length whose end VCN does not overflow.
+bool RunIsSound(const ntfs_volume* vol, const runlist_element* run) {
+  VCN end = 0;
+  if (run->length <= 0 || !CheckedAdd(run->vcn, run->length, &end)) return false;
+  return run->lcn == LCN_HOLE || RunWithinVolume(vol, run->lcn, run->length);
 }
 
 }  // namespace
@@ -106,12 +116,13 @@ uint32_t ImageFile::GetRetrievalPointers(int64_t starting_vcn, void* out, std::s
   for (;;) {
     run = FindRun(*inode_, vcn);
     if (!run) return errno == ENOENT ? kErrorFileCorrupt : CodeFromErrno(errno);
-    if (run->lcn < LCN_HOLE) return kErrorFileCorrupt;
+    if (!RunIsSound(stream->ni->vol, run)) return kErrorFileCorrupt;
     RetrievalExtent extent{run->vcn + run->length, run->lcn < 0 ? -1 : run->lcn};
     if (run->lcn == LCN_HOLE) {
       while (extent.next_vcn < end_vcn) {
         runlist_element* next = FindRun(*inode_, extent.next_vcn);
         if (!next) return errno == ENOENT ? kErrorFileCorrupt : CodeFromErrno(errno);
+        if (!RunIsSound(stream->ni->vol, next)) return kErrorFileCorrupt;
         if (next->lcn != LCN_HOLE) break;
         extent.next_vcn = next->vcn + next->length;
       }

@@ -8,7 +8,9 @@
 
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/image_in_use.h"
+#include "volume/image_path.h"
 #include "volume/ntfsimage/ntfs_errors.h"
+#include "volume/ntfsimage/volume_bounds.h"
 #ifdef _WIN32
 #include "volume/ntfsimage/image_lock.h"
 #endif
@@ -81,6 +83,7 @@ bool IsMountedHere(const std::string& canonical_path) {
 uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out) {
   out->reset();
   InstallLibraryLogHandler();
+  if (const uint32_t refused = RefuseSpecialFile(image)) return refused;
   std::string canonical;
   if (!CanonicalImagePath(image, &canonical)) return kErrorFileNotFound;
 

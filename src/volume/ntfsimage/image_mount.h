@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "volume/ntfsimage/journal_device.h"
+#include "volume/ntfsimage/preflight.h"
 #include "volume/ntfsimage/ntfs_headers.h"
 
 namespace shardix::ntfsimage {
@@ -62,6 +63,9 @@ class ImageMount {
   bool read_only() const { return device_->read_only; }
   // The journal every write goes through; use with lock() held.
   ImageJournal& journal() { return *device_->journal; }
+  // The pre-flight and ownership map of moves on this mount; use with lock()
+  // held.
+  MoveGuard& move_guard() { return move_guard_; }
 
   // Opens (or shares) the record at `inner_path`. Takes lock() itself.
   uint32_t OpenInode(const std::string& inner_path, std::shared_ptr<OpenedInode>* out);
@@ -90,6 +94,7 @@ class ImageMount {
   std::mutex flusher_lock_;
   std::condition_variable flusher_wake_;
   bool stopping_ = false;
+  MoveGuard move_guard_;
 #ifdef _WIN32
   std::shared_ptr<void> image_lock_;  // image_lock.h; released after the unmount
 #endif

@@ -8,6 +8,7 @@
 #include "volume/ntfsimage/image_lock.h"
 #endif
 #include "volume/ntfsimage/ntfs_errors.h"
+#include "volume/ntfsimage/volume_bounds.h"
 #include "volume/ntfsimage/ntfs_headers.h"
 
 namespace shardix {
@@ -74,6 +75,20 @@ bool SplitInnerPath(const std::string& inner_path, std::string* parent, std::str
   return true;
 }
 
+// The file `name` of the open folder `parent`, looked up in that folder: a
+// lookup by full path would open the folder a second time, a copy the
+// library's inode cache keeps and never frees. Null with errno set (ENOENT
+// when there is no such file).
+ntfs_inode* OpenInFolder(ntfs_volume* vol, ntfs_inode* parent, const std::string& name) {
+  errno = 0;
+  const u64 mref = ntfs_inode_lookup_by_mbsname(parent, name.c_str());
+  if (mref == static_cast<u64>(-1)) {
+    if (errno == 0) errno = ENOENT;
+    return nullptr;
+  }
+  return ntfs_inode_open(vol, MREF(mref));
+}
+
 uint32_t WriteInto(ntfs_volume* vol, const std::string& inner_path,
                    const std::vector<uint8_t>& bytes, std::string* error) {
   std::string parent_path, name;
@@ -92,7 +107,7 @@ uint32_t WriteInto(ntfs_volume* vol, const std::string& inner_path,
 
   uint32_t result = kErrorSuccess;
   errno = 0;
-  ntfs_inode* ni = ntfs_pathname_to_inode(vol, nullptr, inner_path.c_str());
+  ntfs_inode* ni = OpenInFolder(vol, parent, name);
   if (!ni && errno != ENOENT) result = Fail(CodeFromErrno(errno), "Opening " + inner_path, error);
   if (result == kErrorSuccess && !ni) {
     errno = 0;
@@ -141,7 +156,7 @@ uint32_t DeleteFrom(ntfs_volume* vol, const std::string& inner_path, std::string
   ntfs_inode* parent = ntfs_pathname_to_inode(vol, nullptr, parent_path.c_str());
   if (!parent) return Fail(kErrorPathNotFound, "Opening folder " + parent_path, error);
   errno = 0;
-  ntfs_inode* ni = ntfs_pathname_to_inode(vol, nullptr, inner_path.c_str());
+  ntfs_inode* ni = OpenInFolder(vol, parent, name);
   if (!ni) {
     const uint32_t code = errno == ENOENT ? kErrorFileNotFound : CodeFromErrno(errno);
     ntfs_inode_close(parent);

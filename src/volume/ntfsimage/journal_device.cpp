@@ -1,4 +1,5 @@
 #include "volume/ntfsimage/journal_device.h"
+#include "volume/ntfsimage/volume_bounds.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -159,6 +160,12 @@ uint32_t MountJournaled(const std::string& canonical, MountMode mode, ntfs_volum
     return MountFailureCode(err, canonical);
   }
   ntfs_create_lru_caches(mounted);  // as the library's own ntfs_mount does
+  // An image is input from outside: nothing computes with its geometry
+  // before it has been checked against the device.
+  if (const uint32_t code = CheckVolumeGeometry(mounted)) {
+    ntfs_umount(mounted, FALSE);
+    return code;
+  }
   *vol = mounted;
   *device = std::move(wrapped);
   return kErrorSuccess;

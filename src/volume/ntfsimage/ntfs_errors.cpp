@@ -70,4 +70,6 @@ void InstallLibraryLogHandler() {
 
 std::string LastLibraryMessage() { return g_last_message; }
 
+void SetLastLibraryMessage(const std::string& message) { g_last_message = message; }
+
 }  // namespace shardix::ntfsimage

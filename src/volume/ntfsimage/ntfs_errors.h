@@ -23,5 +23,8 @@ uint32_t ReportFailure(uint32_t code, const std::string& what, std::string* erro
 // can add it to a report.
 void InstallLibraryLogHandler();
 std::string LastLibraryMessage();
+// Replaces that line with our own finding (damage found before the library
+// saw it), so the caller's report names it.
+void SetLastLibraryMessage(const std::string& message);
 
 }  // namespace shardix::ntfsimage
