@@ -10,10 +10,11 @@ Each command ends as one of: "error" (exit 1 with a message), "ok" (exit 0),
 "problems" (check, exit 1 with its report), "crash" (a signal, an unexpected
 exit status, or a sanitizer report) or "hang" (no end within the timeout);
 under AddressSanitizer also "library-leak", a leak allocated inside
-libntfs-3g's own failure path (counted, not failed). A
-job that exits 0 after changing the image is checked again: a problem the
-check did not find before is "spread". Crashes, hangs and spreads are listed
-with their seeds (add them to fuzz/regressions.txt) and fail the run.
+libntfs-3g's own failure path (counted, not failed). A command that changes
+the image is checked again: a read-only command that writes, or a problem the
+check did not find before, is "spread"; jobs that failed yet wrote are counted
+as "error after writing". Crashes, hangs and spreads are listed with their
+seeds (add them to fuzz/regressions.txt) and fail the run.
 """
 import argparse
 import collections
@@ -120,12 +121,19 @@ def try_image(args, base, folder, seed, tally, failures):
         shutil.copyfile(damaged, copy)
         code, out = run([args.shardix] + [w.replace("{}", copy) for w in words])
         outcome = classify(command, code, out)
-        if outcome == "ok" and command in ("fragment", "defragment") and digest(copy) != before_digest:
-            check_code, after = run([args.shardix, "check", copy])
-            old, new = problem_counts(before), problem_counts(after)
-            if check_code is None or any(new[k] > old[k] for k in new):
+        if outcome in ("ok", "error") and digest(copy) != before_digest:
+            # Only a job may write, and one that failed must have failed
+            # after whole moves; either way the volume must be no worse.
+            if command not in ("fragment", "defragment"):
                 outcome = "spread"
-                out += b"\n--- check after the job ---\n" + after
+            else:
+                if outcome == "error":
+                    tally[command]["error after writing"] += 1
+                check_code, after = run([args.shardix, "check", copy])
+                old, new = problem_counts(before), problem_counts(after)
+                if check_code is None or any(new[k] > old[k] for k in new):
+                    outcome = "spread"
+                    out += b"\n--- check after the job ---\n" + after
         tally[command][outcome] += 1
         if outcome in ("crash", "hang", "spread"):
             failures.append((seed, command, outcome, what, out))

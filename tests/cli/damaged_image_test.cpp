@@ -167,7 +167,6 @@ TEST_P(DamagedImageTest, EndsWithAClearAnswerAndChangesNothing) {
   ASSERT_TRUE(bytes.ok());
   row.damage(bytes, bytes.RecordOffset(static_cast<uint64_t>(a_number)));
   ASSERT_TRUE(WriteHostBytes(image, 0, bytes.bytes()));
-  const std::string before = RunShardix("check " + ShellQuote(image)).text;
 
   for (const Expect& expect : row.expect) {
     std::string words = expect.words;
@@ -177,8 +176,9 @@ TEST_P(DamagedImageTest, EndsWithAClearAnswerAndChangesNothing) {
     EXPECT_NE(outcome.text.find(expect.says), std::string::npos) << words << "\n" << outcome.text;
     EXPECT_EQ(outcome.text.find("runtime error"), std::string::npos) << outcome.text;
   }
-  // A refused job wrote nothing: the check finds exactly what it found.
-  EXPECT_EQ(RunShardix("check " + ShellQuote(image)).text, before);
+  // A refused job wrote nothing: every byte of the image is as damaged,
+  // judged by the bytes themselves rather than by our own check.
+  EXPECT_TRUE(ReadHostFile(image) == bytes.bytes()) << "the image changed";
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, DamagedImageTest, ::testing::Range<size_t>(0, 10));
