@@ -12,7 +12,8 @@ exit status, or a sanitizer report) or "hang" (no end within the timeout);
 under AddressSanitizer also "library-leak", a leak allocated inside
 libntfs-3g's own failure path (counted, not failed). A command that changes
 the image is checked again: a read-only command that writes, or a problem the
-check did not find before, is "spread"; jobs that failed yet wrote are counted
+check did not find before, or a file whose bytes ntfscat read before and
+reads differently after, is "spread"; jobs that failed yet wrote are counted
 as "error after writing". Crashes, hangs and spreads are listed with their
 seeds (add them to fuzz/regressions.txt) and fail the run.
 """
@@ -42,6 +43,15 @@ def run(cmd, timeout=TIMEOUT):
 def digest(path):
     with open(path, "rb") as f:
         return hashlib.sha1(f.read()).hexdigest()
+
+
+def file_contents(image):
+    """The files' bytes as ntfscat (not our code) reads them; None where it cannot."""
+    contents = {}
+    for name in ("a.bin", "b.bin", "c.txt"):
+        code, out = run(["ntfscat", "-f", image, "/" + name])
+        contents[name] = out if code == 0 else None
+    return contents
 
 
 def problem_counts(report):
@@ -109,6 +119,7 @@ def try_image(args, base, folder, seed, tally, failures):
     what = what.decode().strip()
     before_digest = digest(damaged)
     code, before = run([args.shardix, "check", damaged])
+    readable = file_contents(damaged)
     outcome = classify("check", code, before)
     tally["check"][outcome] += 1
     if outcome in ("crash", "hang"):
@@ -134,6 +145,11 @@ def try_image(args, base, folder, seed, tally, failures):
                 if check_code is None or any(new[k] > old[k] for k in new):
                     outcome = "spread"
                     out += b"\n--- check after the job ---\n" + after
+                lost = [name for name, data in file_contents(copy).items()
+                        if readable[name] is not None and data != readable[name]]
+                if lost:
+                    outcome = "spread"
+                    out += b"\n--- ntfscat reads other bytes for: " + " ".join(lost).encode()
         tally[command][outcome] += 1
         if outcome in ("crash", "hang", "spread"):
             failures.append((seed, command, outcome, what, out))
