@@ -24,9 +24,6 @@ int RunDefragment(const std::vector<std::string>& args);
 int RunVolumeInfo(const std::vector<std::string>& args);
 int RunScenario(const std::vector<std::string>& args);
 
-// Figures of a volume and one of its files, read through the volume layer.
-int PrintVolumeAndFile(const std::string& volume_path, const std::string& file_path);
-
 // On stderr, how to name a file the layer could not reach (outside Windows
 // only files inside NTFS images can be), when that is why it failed.
 void PrintPathHint(const std::string& path, const FileSession& session);

@@ -132,7 +132,9 @@ TEST_F(JobWindow, AFailedMoveIsReportedAndTheControlsComeBack) {
   TestUi().boxes.clear();
   EXPECT_EQ(ListCells(Item(IDC_FRAGMENT_LIST)).size(), 1u) << "the rescan shows the file as it lies";
   for (int id : kLockedDuringJob) {
-    if (id != IDC_DEFRAGMENT) EXPECT_TRUE(Enabled(window_, id)) << id;
+    if (id != IDC_DEFRAGMENT) {
+      EXPECT_TRUE(Enabled(window_, id)) << id;
+    }
   }
 }
 
