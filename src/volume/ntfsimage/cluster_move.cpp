@@ -242,6 +242,11 @@ uint32_t MoveInsideJournal(ImageMount& mount, OpenedInode& inode, int64_t starti
         std::cerr << "Shardix: clusters " << target_lcn << "+" << count << " of "
                   << mount.display_name() << " stay marked in use: " << ErrorMessage(released)
                   << "\n";
+    } else if (mount.journal().AbandonMove() == 0) {
+      // The library's picture of the file is no longer trusted: the image
+      // keeps the state before this move, and nothing more is written.
+      std::cerr << "Shardix: could not restore the runlist of MFT record " << ni->mft_no << " on "
+                << mount.display_name() << "; the move was dropped and nothing more is written\n";
     } else {
       // The records may name the target or the source: keep both in use,
       // so neither can be handed to another file.

@@ -97,8 +97,8 @@ int64_t ImageJournal::Read(void* bytes, int64_t count, int64_t offset) {
 }
 
 int64_t ImageJournal::Write(const void* bytes, int64_t count, int64_t offset) {
-  if (failed_) {
-    errno = EIO;
+  if (failed_ || sealed_) {
+    errno = failed_ ? EIO : EROFS;
     return -1;
   }
   if (count <= 0) return 0;
@@ -116,6 +116,8 @@ int64_t ImageJournal::Write(const void* bytes, int64_t count, int64_t offset) {
   for (int64_t block = offset / kBlock; block * kBlock < offset + count; ++block) {
     const int64_t block_start = block * kBlock;
     auto it = held_.find(block);
+    if (in_move_ && !before_move_.count(block))
+      before_move_[block] = it == held_.end() ? std::nullopt : std::optional<Block>(it->second);
     if (it == held_.end()) {
       if (direct) continue;
       Block fresh;
@@ -140,11 +142,30 @@ void ImageJournal::BeginMove(int64_t first_byte, int64_t end_byte, const std::st
   if (moves_in_group_ == 0 && held_.empty()) group_start_ = std::chrono::steady_clock::now();
   direct_first_ = first_byte;
   direct_end_ = end_byte;
+  in_move_ = true;
+  before_move_.clear();
   ++moves_in_group_;
   if (moved_names_.size() < 4) moved_names_.insert(what);
 }
 
-void ImageJournal::EndMove() { direct_first_ = direct_end_ = 0; }
+void ImageJournal::EndMove() {
+  direct_first_ = direct_end_ = 0;
+  in_move_ = false;
+  before_move_.clear();
+}
+
+int ImageJournal::AbandonMove() {
+  if (!enabled_ || !in_move_) return ENOTSUP;
+  for (auto& [block, before] : before_move_) {
+    if (before) held_[block] = std::move(*before);
+    else held_.erase(block);
+  }
+  EndMove();
+  // The copy already on the image went to clusters free before the move.
+  const int err = Commit();
+  sealed_ = true;
+  return err;
+}
 
 bool ImageJournal::CommitDue() const {
   if (failed_ || !HasUncommitted()) return false;

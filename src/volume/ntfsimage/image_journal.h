@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -53,6 +54,12 @@ class ImageJournal {
   // the image. `what` names the file for the recovery message.
   void BeginMove(int64_t first_byte, int64_t end_byte, const std::string& what);
   void EndMove();
+  // For a move that failed half-way and could not be undone through the
+  // library: drops the held writes it made, commits the moves before it,
+  // and refuses every later write (EROFS), so that the image stays as it
+  // was before the move, whatever the library still holds in memory.
+  // 0 or an errno; ENOTSUP with the journal off.
+  int AbandonMove();
   // A group is open and older than the group window.
   bool CommitDue() const;
   bool HasUncommitted() const { return !held_.empty() || direct_written_; }
@@ -84,11 +91,15 @@ class ImageJournal {
   std::string journal_path_;
   bool enabled_;
   bool failed_ = false;
+  bool sealed_ = false;  // after AbandonMove
   JournalFile file_;
   bool file_made_ = false;
   std::map<int64_t, Block> held_;  // by block number
   int64_t direct_first_ = 0, direct_end_ = 0;
   bool direct_written_ = false;
+  // Held blocks as the move in flight found them (nullopt: not held).
+  bool in_move_ = false;
+  std::map<int64_t, std::optional<Block>> before_move_;
   std::set<std::string> moved_names_;
   uint64_t moves_in_group_ = 0;
   std::chrono::steady_clock::time_point group_start_;
