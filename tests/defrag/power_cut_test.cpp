@@ -21,7 +21,7 @@
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/consistency_check.h"
 #include "volume/ntfsimage/image_writer.h"
-#include "volume/ntfsimage/storage_events.h"
+#include "volume/ntfsimage/journal/storage_events.h"
 
 namespace shardix::test {
 namespace {

@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "volume/error_codes.h"
-#include "volume/ntfsimage/journal_device.h"
+#include "volume/ntfsimage/journal/journal_device.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/runlist_edit.h"
 #include "volume/ntfsimage/volume_bounds.h"

@@ -2,7 +2,7 @@
 
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/image_mount.h"
-#include "volume/ntfsimage/journal_device.h"
+#include "volume/ntfsimage/journal/journal_device.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/ntfs_headers.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "volume/ntfsimage/journal_device.h"
+#include "volume/ntfsimage/journal/journal_device.h"
 #include "volume/ntfsimage/preflight.h"
 #include "volume/ntfsimage/ntfs_headers.h"
 

@@ -3,7 +3,7 @@
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/image_in_use.h"
 #include "volume/ntfsimage/image_mount.h"
-#include "volume/ntfsimage/journal_device.h"
+#include "volume/ntfsimage/journal/journal_device.h"
 #ifdef _WIN32
 #include "volume/ntfsimage/image_lock.h"
 #endif

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "volume/ntfsimage/image_journal.h"
+#include "volume/ntfsimage/journal/image_journal.h"
 #include "volume/ntfsimage/ntfs_headers.h"
 
 namespace shardix::ntfsimage {

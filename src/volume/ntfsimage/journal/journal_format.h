@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "volume/ntfsimage/storage_events.h"
+#include "volume/ntfsimage/journal/storage_events.h"
 
 struct ntfs_device;
 

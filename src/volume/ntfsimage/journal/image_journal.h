@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "volume/ntfsimage/journal_file.h"
+#include "volume/ntfsimage/journal/journal_file.h"
 
 struct ntfs_device;
 

@@ -1,4 +1,4 @@
-#include "volume/ntfsimage/journal_format.h"
+#include "volume/ntfsimage/journal/journal_format.h"
 
 #include <atomic>
 

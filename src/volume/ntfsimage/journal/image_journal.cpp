@@ -1,11 +1,11 @@
-#include "volume/ntfsimage/image_journal.h"
+#include "volume/ntfsimage/journal/image_journal.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
 #include "volume/error_codes.h"
-#include "volume/ntfsimage/journal_format.h"
+#include "volume/ntfsimage/journal/journal_format.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/ntfs_headers.h"
 

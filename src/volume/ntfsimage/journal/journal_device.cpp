@@ -1,4 +1,4 @@
-#include "volume/ntfsimage/journal_device.h"
+#include "volume/ntfsimage/journal/journal_device.h"
 #include "volume/ntfsimage/volume_bounds.h"
 
 #ifndef _WIN32
