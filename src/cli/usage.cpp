@@ -57,9 +57,10 @@ constexpr CommandHelp kCommands[] = {
      "  --quiet     print only the result\n"
      "  --verify    check that the image's files still have the manifest's bytes\n"
      "              and runs; exit status 0 only when all match\n"},
-    {"demo", "shardix demo [DIR]\n",
+    {"demo", "shardix demo [DIR] [--force]\n",
      "Make a fresh NTFS image with files on it (in DIR, or a new temporary folder)\n"
-     "and run the commands on it.\n"},
+     "and run the commands on it.\n"
+     "  --force     replace the demo image an earlier run left in DIR\n"},
     {"help", "shardix help [COMMAND]\n", "Show the usage of all commands, or of one.\n"},
 };
 

@@ -84,8 +84,19 @@ TEST(CommandLine, DemoRunsEveryCommandOnAFreshImage) {
   EXPECT_GE(fragments.size(), 2u);
   EXPECT_EQ(Shardix("check " + ShellQuote(image)).status, 0);
 
-  // A second demo into the same folder replaces the image.
-  EXPECT_EQ(Shardix("demo " + ShellQuote(scratch.path() + "/demo")).status, 0);
+  // The fragmented image is the user's now: a second demo leaves it alone
+  // unless told to replace it.
+  auto bytes = [&image] {
+    std::ifstream in(image, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string fragmented = bytes();
+  CliRun again = Shardix("demo " + ShellQuote(scratch.path() + "/demo"), true);
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.out.find("--force"), std::string::npos) << again.out;
+  EXPECT_TRUE(bytes() == fragmented);
+  EXPECT_EQ(Shardix("demo --force " + ShellQuote(scratch.path() + "/demo")).status, 0);
+  EXPECT_FALSE(bytes() == fragmented);
 }
 
 TEST(CommandLine, BadInputIsRefusedWithoutTouchingAnything) {
