@@ -46,7 +46,7 @@ int RunFragment(const std::vector<std::string>& words) {
   output.fragment = true;
   output.first_fit = method == static_cast<int32_t>(PlacementMethod::kFirstFit);
   output.seed_drawn = args.Last("--seed") == nullptr;
-  output.seed = TimeSeed();
+  output.seed = SystemRandomSeed();
   if (const std::string* text = args.Last("--seed")) {
     unsigned long long seed = 0;
     if (!ParseUnsigned(*text, &seed) || seed > std::numeric_limits<uint32_t>::max())

@@ -24,18 +24,18 @@ constexpr CommandHelp kCommands[] = {
      "                 [--method concentrated|scattered|random|first-fit] [--seed N]\n"
      "                 [--quiet] [--json]\n",
      "Split a file into N fragments placed by the method (default concentrated).\n"
-     "  --count N   fragments to make, from 1 to the \"Max:\" value analyze shows\n"
-     "  --size S    fragment size from 1 (small) to 10 (large, the default)\n"
-     "  --method M  concentrated, scattered, random or first-fit (also firstfit,\n"
-     "              first_fit; any case)\n"
-     "  --seed N    0 to 4294967295: the same seed gives the same layout again;\n"
-     "              without it the seed drawn is printed\n"
-     "  --quiet     print only the result\n"
+     "  -c, --count N  fragments to make, from 1 to the \"Max:\" value analyze shows\n"
+     "      --size S   fragment size from 1 (small) to 10 (large, the default)\n"
+     "      --method M concentrated, scattered, random or first-fit (also firstfit,\n"
+     "                 first_fit; any case)\n"
+     "      --seed N   0 to 4294967295: the same seed gives the same layout again;\n"
+     "                 without it the seed drawn is printed\n"
+     "  -q, --quiet    print only the result\n"
      "The result says how many fragments were asked for and how many the file has:\n"
      "pieces placed next to each other join into one fragment.\n"},
     {"defragment", "shardix defragment PATH [--quiet] [--json]\n",
      "Gather a file into as few fragments as the free space allows.\n"
-     "  --quiet     print only the result\n"},
+     "  -q, --quiet    print only the result\n"},
     {"volume-info",
      "shardix volume-info PATH [--sort COLUMN[:asc|:desc]]... [--save REPORT] [--json]\n",
      "The volume's cluster allocation; PATH is any file on it, or the image or\n"
@@ -53,14 +53,14 @@ constexpr CommandHelp kCommands[] = {
      "Build a test image from a recipe (JSON, see docs/scenarios.md), with a\n"
      "manifest of where every file lies: OUT.img.manifest.json and .manifest.txt.\n"
      "The same recipe gives the same image, byte for byte. Linux builds only.\n"
-     "  --force     replace OUT.img if it exists\n"
-     "  --quiet     print only the result\n"
-     "  --verify    check that the image's files still have the manifest's bytes\n"
-     "              and runs; exit status 0 only when all match\n"},
+     "      --force    replace OUT.img if it exists\n"
+     "  -q, --quiet    print only the result\n"
+     "      --verify   check that the image's files still have the manifest's bytes\n"
+     "                 and runs; exit status 0 only when all match\n"},
     {"demo", "shardix demo [DIR] [--force]\n",
      "Make a fresh NTFS image with files on it (in DIR, or a new temporary folder)\n"
      "and run the commands on it.\n"
-     "  --force     replace the demo image an earlier run left in DIR\n"},
+     "      --force    replace the demo image an earlier run left in DIR\n"},
     {"help", "shardix help [COMMAND]\n", "Show the usage of all commands, or of one.\n"},
 };
 
@@ -79,8 +79,8 @@ bool PrintCommandHelp(FILE* out, const std::string& command) {
     std::fprintf(out, "usage: %s\n%s", help->usage, help->detail);
     return true;
   }
-  std::fputs("usage: shardix COMMAND [ARGS]\n       shardix COMMAND --help\n"
-             "       shardix --version\n\ncommands:\n",
+  std::fputs("usage: shardix COMMAND [ARGS]\n       shardix COMMAND --help (-h)\n"
+             "       shardix --version (-V)\n\ncommands:\n",
              out);
   for (const CommandHelp& help : kCommands) {
     // A second synopsis lines up under "usage: "; here under the first.
@@ -93,7 +93,8 @@ bool PrintCommandHelp(FILE* out, const std::string& command) {
       "\n"
       "PATH names a file inside an NTFS image or device as if the image were a folder:\n"
       "  /srv/disk.img/docs/a.bin\n"
-      "Exit status: 0 success, 1 refused or unsuccessful, 2 bad usage.\n",
+      "Exit status: 0 success, 1 refused or unsuccessful, 2 bad usage, 130 or 143\n"
+      "stopped by SIGINT (Ctrl+C) or SIGTERM after the move in flight.\n",
       out);
   return true;
 }

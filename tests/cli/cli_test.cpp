@@ -169,9 +169,23 @@ TEST(CommandLine, NumbersHelpAndVersionFollowTheConventionsAndRefusalsTouchNothi
     EXPECT_EQ(Shardix(std::string("help ") + command).out, help.out);
   }
   EXPECT_EQ(Shardix("help no-such-command").status, 2);
+  EXPECT_EQ(Shardix("help --help").status, 0);
   CliRun version = Shardix("--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_TRUE(std::regex_match(version.out, std::regex("shardix [0-9.]+\n"))) << version.out;
+  EXPECT_EQ(Shardix("-V").out, version.out);
+  EXPECT_EQ(Shardix("fragment -h").out, Shardix("fragment --help").out);
+
+  // Short forms do what the long ones do; a typo gets the nearest word.
+  CliRun quiet = Shardix("fragment -q -c 3 --seed 5 " + file);
+  EXPECT_EQ(quiet.status, 0) << quiet.out;
+  EXPECT_EQ(quiet.out.find("Fragment #"), std::string::npos) << quiet.out;
+  CliRun typo = Shardix("fragmnet " + file, true);
+  EXPECT_EQ(typo.status, 2);
+  EXPECT_NE(typo.out.find("did you mean 'fragment'?"), std::string::npos) << typo.out;
+  CliRun option_typo = Shardix("fragment " + file + " --cuont 3", true);
+  EXPECT_EQ(option_typo.status, 2);
+  EXPECT_NE(option_typo.out.find("did you mean --count?"), std::string::npos) << option_typo.out;
 }
 
 TEST(CommandLine, FragmentSaysWhatItDidAndTheSeedRepeatsTheLayout) {
