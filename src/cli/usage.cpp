@@ -17,12 +17,14 @@ struct CommandHelp {
 };
 
 constexpr CommandHelp kCommands[] = {
-    {"analyze", "shardix analyze PATH [--json]\n",
-     "List a file's fragments and show where it lies on its volume.\n"},
+    {"analyze", "shardix analyze PATH [--color WHEN] [--json]\n",
+     "List a file's fragments and show where it lies on its volume.\n"
+     "      --color WHEN  auto (the default: on a terminal, unless NO_COLOR is set\n"
+     "                 or TERM is dumb), always or never\n"},
     {"fragment",
      "shardix fragment PATH --count N [--size 1..10]\n"
      "                 [--method concentrated|scattered|random|first-fit] [--seed N]\n"
-     "                 [--quiet] [--json]\n",
+     "                 [--color WHEN] [--quiet] [--json]\n",
      "Split a file into N fragments placed by the method (default concentrated).\n"
      "  -c, --count N  fragments to make, from 1 to the \"Max:\" value analyze shows\n"
      "      --size S   fragment size from 1 (small) to 10 (large, the default)\n"
@@ -30,11 +32,13 @@ constexpr CommandHelp kCommands[] = {
      "                 first_fit; any case)\n"
      "      --seed N   0 to 4294967295: the same seed gives the same layout again;\n"
      "                 without it the seed drawn is printed\n"
+     "      --color WHEN  auto, always or never (as for analyze)\n"
      "  -q, --quiet    print only the result\n"
      "The result says how many fragments were asked for and how many the file has:\n"
      "pieces placed next to each other join into one fragment.\n"},
-    {"defragment", "shardix defragment PATH [--quiet] [--json]\n",
+    {"defragment", "shardix defragment PATH [--color WHEN] [--quiet] [--json]\n",
      "Gather a file into as few fragments as the free space allows.\n"
+     "      --color WHEN  auto, always or never (as for analyze)\n"
      "  -q, --quiet    print only the result\n"},
     {"volume-info",
      "shardix volume-info PATH [--sort COLUMN[:asc|:desc]]... [--save REPORT] [--json]\n",
@@ -93,6 +97,7 @@ bool PrintCommandHelp(FILE* out, const std::string& command) {
       "\n"
       "PATH names a file inside an NTFS image or device as if the image were a folder:\n"
       "  /srv/disk.img/docs/a.bin\n"
+      "Progress goes to the error stream when it is a terminal.\n"
       "Exit status: 0 success, 1 refused or unsuccessful, 2 bad usage, 130 or 143\n"
       "stopped by SIGINT (Ctrl+C) or SIGTERM after the move in flight.\n",
       out);

@@ -332,6 +332,51 @@ TEST(CommandLine, ProgressIsRedrawnInPlaceOnlyOnATerminal) {
   EXPECT_NE(terminal.find("] 100%"), std::string::npos);
 }
 
+// What script(1) shows of `words` run on a terminal of `columns` columns,
+// with `environment` set.
+std::string OnTerminal(const std::string& words, int columns, const std::string& environment = "") {
+  bool ok = false;
+  const std::string inner = "stty cols " + std::to_string(columns) + "; " + environment + " " +
+                            std::string(SHARDIX_CLI) + " " + words;
+  return RunCommand("script -qec " + ShellQuote(inner) + " /dev/null", &ok);
+}
+
+TEST(CommandLine, ProgressGoesToTheErrorStreamFittedToTheTerminalAndColourIsOptional) {
+  ScratchDir scratch;
+  std::vector<uint8_t> content;
+  const std::string image = ImageWithFile(scratch, "disk.img", 16, "f.bin", 1 << 20, &content);
+  const std::string file = ShellQuote(image + "/f.bin");
+  const std::string saved = scratch.path() + "/out.txt";
+
+  // Redirected results leave the progress on the terminal, and lose no status.
+  const std::string narrow =
+      OnTerminal("fragment " + file + " --count 40 --method scattered --seed 4 > " + ShellQuote(saved), 45);
+  EXPECT_NE(narrow.find("] 100%"), std::string::npos) << narrow;
+  std::ifstream in(saved);
+  const std::string results((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(results.find("\nFile was successfully fragmented!\n"), std::string::npos) << results;
+  EXPECT_EQ(results.find('\x1b'), std::string::npos);
+  // Every line drawn fits 45 columns, so the redraw never wraps and scrolls.
+  for (std::size_t at = 0; (at = narrow.find("\x1b[2K", at)) != std::string::npos;) {
+    at += 4;
+    const std::size_t end = narrow.find_first_of("\r\n\x1b", at);
+    EXPECT_LT((end == std::string::npos ? narrow.size() : end) - at, 45u) << narrow.substr(at, 80);
+  }
+
+  // The map reads without colour: characters and a legend.
+  const std::string colour_codes = "\x1b[97;";
+  CliRun piped = Shardix("analyze " + file);
+  EXPECT_NE(piped.out.find("(# this file's clusters, . the rest of the volume)"), std::string::npos);
+  EXPECT_EQ(piped.out.find(colour_codes), std::string::npos);
+  EXPECT_NE(Shardix("analyze --color=always " + file).out.find(colour_codes), std::string::npos);
+  EXPECT_NE(OnTerminal("analyze " + file, 80).find(colour_codes), std::string::npos);
+  EXPECT_EQ(OnTerminal("analyze " + file, 80, "NO_COLOR=1").find(colour_codes), std::string::npos);
+  EXPECT_EQ(OnTerminal("analyze --color never " + file, 80).find(colour_codes), std::string::npos);
+  const std::string dumb = OnTerminal("defragment " + file, 80, "TERM=dumb");
+  EXPECT_EQ(dumb.find('\x1b'), std::string::npos) << dumb;
+  EXPECT_EQ(Shardix("analyze --color=sometimes " + file).status, 2);
+}
+
 TEST(CommandLine, SaveWritesTheReportButNeverOverTheImageAndReportsWriteErrors) {
   ScratchDir scratch;
   std::vector<uint8_t> content;
