@@ -3,33 +3,49 @@
 # manual page and bash completion), Shardix-VERSION-win64.zip on Windows
 # (Shardix.exe, help\, cli\shardix.exe). scripts/package.sh makes both.
 
+set(SHARDIX_VERSION ${PROJECT_VERSION})
 if(NOT WIN32)
-  # The manual page, compressed as Debian keeps them.
+  # The manual page and the changelog, compressed as Debian keeps them.
   configure_file(${PROJECT_SOURCE_DIR}/packaging/shardix.1 ${CMAKE_BINARY_DIR}/packaging/shardix.1 @ONLY)
-  set(SHARDIX_VERSION ${PROJECT_VERSION})
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
+  set(shardix_doc ${CMAKE_INSTALL_DATADIR}/doc/shardix)
   find_program(SHARDIX_GZIP gzip)
   if(SHARDIX_GZIP)
-    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/shardix.1.gz
-      COMMAND ${SHARDIX_GZIP} -9 -n -c ${CMAKE_BINARY_DIR}/packaging/shardix.1 > ${CMAKE_BINARY_DIR}/packaging/shardix.1.gz
-      DEPENDS ${CMAKE_BINARY_DIR}/packaging/shardix.1
-      COMMENT "Compressing the manual page")
-    add_custom_target(shardix_man ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/shardix.1.gz)
+    foreach(page shardix.1 changelog)
+      add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/${page}.gz
+        COMMAND ${SHARDIX_GZIP} -9 -n -c ${CMAKE_BINARY_DIR}/packaging/${page} > ${CMAKE_BINARY_DIR}/packaging/${page}.gz
+        DEPENDS ${CMAKE_BINARY_DIR}/packaging/${page}
+        COMMENT "Compressing ${page}")
+    endforeach()
+    add_custom_target(shardix_man ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/shardix.1.gz
+                                              ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
     install(FILES ${CMAKE_BINARY_DIR}/packaging/shardix.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${shardix_doc})
   else()
     install(FILES ${CMAKE_BINARY_DIR}/packaging/shardix.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog DESTINATION ${shardix_doc})
   endif()
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/shardix.bash-completion
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME shardix)
-  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/shardix)
+  # Debian names the licence in the copyright file, which points at
+  # /usr/share/common-licenses; the README, the documentation and the
+  # example recipes that `shardix scenario --help` points to come along.
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${PROJECT_SOURCE_DIR}/README.md
+          DESTINATION ${shardix_doc})
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs ${PROJECT_SOURCE_DIR}/examples DESTINATION ${shardix_doc})
 else()
-  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${SHARDIX_INSTALL_BINDIR})
+  # Windows programs beside a README and a licence that Notepad opens.
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${SHARDIX_INSTALL_BINDIR} RENAME LICENSE.txt)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/README-windows.txt ${CMAKE_BINARY_DIR}/packaging/README.txt
+                 @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/README.txt DESTINATION ${SHARDIX_INSTALL_BINDIR})
 endif()
 
 set(CPACK_PACKAGE_NAME "shardix")
 set(CPACK_PACKAGE_VENDOR "Quorvane")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "show, split and gather a file's clusters on an NTFS volume")
-set(CPACK_PACKAGE_CONTACT "Shardix developers <shardix@localhost>")
+set(CPACK_PACKAGE_CONTACT "Quorvane Shardix developers <shardix@quorvane.invalid>")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/packages")
 set(CPACK_STRIP_FILES ON)
@@ -52,31 +68,16 @@ else()
       "Shardix shows where one file's clusters lie on an NTFS image or device,
 splits the file into N fragments placed by one of four methods, gathers it
 back, and reports the whole volume's allocation.")
-  # The libntfs-3g package the program was linked with, at the version it
-  # was built against, and ntfs-3g for mkntfs (the demo makes images).
-  set(shardix_depends "ntfs-3g")
-  set(shardix_ntfs3g_so "${SHARDIX_NTFS3G_LIBRARIES}")
-  list(FILTER shardix_ntfs3g_so INCLUDE REGEX "libntfs-3g[^/]*$")
-  if(SHARDIX_DPKG AND shardix_ntfs3g_so)
-    list(GET shardix_ntfs3g_so 0 shardix_ntfs3g_so)
-    # By file name: with /lib merged into /usr the package lists another folder.
-    get_filename_component(shardix_ntfs3g_so "${shardix_ntfs3g_so}" REALPATH)
-    get_filename_component(shardix_ntfs3g_so "${shardix_ntfs3g_so}" NAME)
-    execute_process(COMMAND ${SHARDIX_DPKG} -S "*/${shardix_ntfs3g_so}" OUTPUT_VARIABLE shardix_owner
-                    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE shardix_found)
-    if(shardix_found EQUAL 0 AND shardix_owner MATCHES "^([^:]+)")
-      set(shardix_ntfs3g_package "${CMAKE_MATCH_1}")
-      execute_process(COMMAND dpkg-query -W "-f=\${Version}" "${shardix_ntfs3g_package}"
-                      OUTPUT_VARIABLE shardix_ntfs3g_version OUTPUT_STRIP_TRAILING_WHITESPACE
-                      ERROR_QUIET)
-      set(shardix_depends "${shardix_ntfs3g_package} (>= ${shardix_ntfs3g_version}), ${shardix_depends}")
-    endif()
-  endif()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${shardix_depends}")
-  # libc and libstdc++ at the versions the binary needs.
+  # ntfs-3g for mkntfs (the demo makes images) and ntfsls (completion
+  # inside images). dpkg-shlibdeps adds the libraries the binary links,
+  # libntfs-3g among them, each once.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "ntfs-3g")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
   find_program(SHARDIX_SHLIBDEPS dpkg-shlibdeps)
   if(SHARDIX_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  else()
+    message(WARNING "dpkg-shlibdeps not found (package dpkg-dev): the .deb will not name the libraries it needs")
   endif()
 endif()
 

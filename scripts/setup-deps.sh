@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages_for() {
   case "$1" in
-    native) echo "cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev ntfs-3g ntfs-3g-dev libssl-dev sleuthkit" ;;
+    native) echo "cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev ntfs-3g ntfs-3g-dev libssl-dev sleuthkit dpkg-dev lintian" ;;
     windows) echo "cmake ninja-build googletest g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 wine64 wine fonts-wine ntfs-3g" ;;
     screenshot) echo "xvfb xauth imagemagick" ;;
     # clang with its sanitizer and libFuzzer runtimes (build-sanitize.sh).

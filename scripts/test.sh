@@ -15,5 +15,6 @@ bash scripts/test-sanitize.sh
 
 bash scripts/build-windows.sh
 bash scripts/test-windows.sh
+bash scripts/test-package.sh zip
 
 echo "All tests passed in $((SECONDS - start)) s."

@@ -10,16 +10,19 @@
 namespace shardix::cli {
 
 int RunAnalyze(const std::vector<std::string>& words) {
-  Arguments args = ParseArguments(words, {"--json"}, {});
+  Arguments args = ParseArguments(words, {"--json"}, {"--color"});
   if (!args.error.empty() || args.positional.size() != 1)
     return UsageError("analyze", args.error.empty() ? "name one file" : args.error);
+  ColourMode colour = ColourMode::kAuto;
+  if (const std::string* text = args.Last("--color"); text && !ParseColourMode(*text, &colour))
+    return UsageError("analyze", "--color takes auto, always or never");
   TerminalDisplay display(nullptr);
   FileSession session;
   bool can_fragment = AnalyzeFile(session, args.positional[0], display);
   if (args.Has("--json"))
     std::printf("%s\n", AnalysisJson(display, session, can_fragment).c_str());
   else
-    PrintAnalysis(stdout, display, ClusterBar::kBefore, IsTerminal(stdout));
+    PrintAnalysis(stdout, display, ClusterBar::kBefore, UseColour(stdout, colour));
   PrintPathHint(args.positional[0], session);
   return display.StatusIsError() ? kExitFailure : kExitSuccess;
 }

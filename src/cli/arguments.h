@@ -22,8 +22,15 @@ struct Arguments {
 };
 
 // `flags` take no value; `options` take the next word (or "--opt=value").
+// The short forms -q (--quiet) and -c (--count) stand for their long ones
+// where the command has them. An unknown option's error suggests the
+// nearest known one.
 Arguments ParseArguments(const std::vector<std::string>& words, const std::set<std::string>& flags,
                          const std::set<std::string>& options);
+
+// The candidate nearest to a mistyped `word` (at most two edits away, and
+// less than half its length), or "".
+std::string NearestWord(const std::string& word, const std::vector<std::string>& candidates);
 
 // Exactly a decimal number: digits only, no sign, blank, point or exponent
 // (of any length).

@@ -13,13 +13,16 @@
 namespace shardix::cli {
 
 int RunDefragment(const std::vector<std::string>& words) {
-  Arguments args = ParseArguments(words, {"--json", "--quiet"}, {});
+  Arguments args = ParseArguments(words, {"--json", "--quiet"}, {"--color"});
   if (!args.error.empty() || args.positional.size() != 1)
     return UsageError("defragment", args.error.empty() ? "name one file" : args.error);
   JobOutput output;
   output.json = args.Has("--json");
   output.quiet = !output.json && args.Has("--quiet");
-  output.colour = !output.json && !output.quiet && IsTerminal(stdout);
+  ColourMode colour = ColourMode::kAuto;
+  if (const std::string* text = args.Last("--color"); text && !ParseColourMode(*text, &colour))
+    return UsageError("defragment", "--color takes auto, always or never");
+  output.colour = !output.json && !output.quiet && UseColour(stdout, colour);
   const std::string& path = args.positional[0];
   if (RefuseImageInUse(path, "defragment", output)) return kExitFailure;
   const std::atomic<bool>* stop = InstallStopSignals();
@@ -41,7 +44,7 @@ int RunDefragment(const std::vector<std::string>& words) {
 
   // The job starts from the list the analysis filled, as in the window, with
   // its status line and progress bar redrawn on a terminal.
-  TerminalDisplay job(output.colour ? stdout : nullptr);
+  TerminalDisplay job(output.json || output.quiet ? nullptr : ProgressStream());
   for (const FragmentRow& row : analysis.rows()) job.AddFragmentRow(row);
   JobContext context{session.volume.get(), session.file.get(), &job, nullptr, stop};
   const int result = RunDefragmentJob(context, session);

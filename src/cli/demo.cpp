@@ -2,6 +2,7 @@
 // command run on its demo file, before and after.
 #include <cstdio>
 
+#include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/demo_image.h"
 #include "cli/usage.h"
@@ -10,7 +11,7 @@ namespace shardix::cli {
 
 #ifndef SHARDIX_HAVE_NTFSIMAGE
 // Built without the image backend: there is nothing to make a demo on.
-bool MakeDemoImage(const std::string&, DemoImage*) {
+bool MakeDemoImage(const std::string&, bool, DemoImage*) {
   std::fputs("shardix demo: this build cannot reach NTFS images\n", stderr);
   return false;
 }
@@ -37,10 +38,12 @@ int Step(const char* title, int (*command)(const std::vector<std::string>&),
 }  // namespace
 
 int RunDemo(const std::vector<std::string>& args) {
-  if (args.size() > 1 || (args.size() == 1 && args[0].rfind("--", 0) == 0))
-    return UsageError("demo", args.size() == 1 ? "unknown option " + args[0] : "name one folder");
+  Arguments words = ParseArguments(args, {"--force"}, {});
+  if (!words.error.empty()) return UsageError("demo", words.error);
+  if (words.positional.size() > 1) return UsageError("demo", "name one folder");
   DemoImage demo;
-  if (!MakeDemoImage(args.empty() ? "" : args[0], &demo)) return kExitFailure;
+  if (!MakeDemoImage(words.positional.empty() ? "" : words.positional[0], words.Has("--force"), &demo))
+    return kExitFailure;
   std::printf("Made the NTFS image %s\nwith a demo file: %s\n", demo.image.c_str(),
               demo.file_path.c_str());
 

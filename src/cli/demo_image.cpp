@@ -130,7 +130,7 @@ bool FormatNewImage(const std::string& image, uint64_t bytes, const NtfsFormat& 
   return RunMkntfs(image, format, who);
 }
 
-bool MakeDemoImage(const std::string& folder, DemoImage* out) {
+bool MakeDemoImage(const std::string& folder, bool replace, DemoImage* out) {
   std::error_code error;
   out->folder = folder.empty() ? NewTemporaryFolder() : folder;
   if (out->folder.empty() || (!fs::create_directories(out->folder, error) && error)) {
@@ -140,6 +140,11 @@ bool MakeDemoImage(const std::string& folder, DemoImage* out) {
   }
   out->image = (fs::path(out->folder) / "demo.img").string();
   out->file_path = out->image + "/demo.bin";
+  if (fs::exists(fs::symlink_status(out->image, error)) && !replace) {
+    std::fprintf(stderr, "shardix demo: %s exists; nothing was changed (--force replaces it)\n",
+                 out->image.c_str());
+    return false;
+  }
 
   if (!FormatNewImage(out->image, kImageBytes, NtfsFormat{}, "shardix demo")) return false;
 

@@ -27,9 +27,10 @@ struct DemoImage {
   std::string file_path;  // the demo file, image-as-folder
 };
 
-// Makes (or replaces) the image in `folder` (created if missing; "" for a
-// new folder under the system's temporary folder). Prints what failed and
-// returns false on failure.
-bool MakeDemoImage(const std::string& folder, DemoImage* out);
+// Makes the image in `folder` (created if missing; "" for a new folder under
+// the system's temporary folder). An image already there is replaced only
+// with `replace`: it may be one the user fragmented by hand. Prints what
+// failed and returns false on failure.
+bool MakeDemoImage(const std::string& folder, bool replace, DemoImage* out);
 
 }  // namespace shardix::cli

@@ -26,7 +26,7 @@ int UsageError(const std::string& problem) { return cli::UsageError("fragment", 
 
 int RunFragment(const std::vector<std::string>& words) {
   Arguments args = ParseArguments(words, {"--json", "--quiet"},
-                                  {"--count", "--size", "--method", "--seed"});
+                                  {"--count", "--size", "--method", "--seed", "--color"});
   if (!args.error.empty()) return UsageError(args.error);
   if (args.positional.size() != 1) return UsageError("name one file");
   const std::string* count_text = args.Last("--count");
@@ -46,7 +46,7 @@ int RunFragment(const std::vector<std::string>& words) {
   output.fragment = true;
   output.first_fit = method == static_cast<int32_t>(PlacementMethod::kFirstFit);
   output.seed_drawn = args.Last("--seed") == nullptr;
-  output.seed = TimeSeed();
+  output.seed = SystemRandomSeed();
   if (const std::string* text = args.Last("--seed")) {
     unsigned long long seed = 0;
     if (!ParseUnsigned(*text, &seed) || seed > std::numeric_limits<uint32_t>::max())
@@ -60,7 +60,10 @@ int RunFragment(const std::vector<std::string>& words) {
 
   output.json = args.Has("--json");
   output.quiet = !output.json && args.Has("--quiet");
-  output.colour = !output.json && !output.quiet && IsTerminal(stdout);
+  ColourMode colour = ColourMode::kAuto;
+  if (const std::string* text = args.Last("--color"); text && !ParseColourMode(*text, &colour))
+    return UsageError("--color takes auto, always or never");
+  output.colour = !output.json && !output.quiet && UseColour(stdout, colour);
   const std::string& path = args.positional[0];
   if (RefuseImageInUse(path, "fragment", output)) return kExitFailure;
   const std::atomic<bool>* stop = InstallStopSignals();
@@ -78,7 +81,7 @@ int RunFragment(const std::vector<std::string>& words) {
   }
 
   // The job, with its status line and progress bar redrawn on a terminal.
-  TerminalDisplay job(output.colour ? stdout : nullptr);
+  TerminalDisplay job(output.json || output.quiet ? nullptr : ProgressStream());
   FragmentJobParams params;
   if (!PrepareFragmentJob(job, *count_text, analysis.Text(TextField::kMaxValue),
                           method, static_cast<int>(slider), &params)) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/usage.h"
 
@@ -39,11 +40,15 @@ int main(int argc, char** argv) {
   }
   const std::string command = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);
-  if (command == "--version" || command == "version") {
+  if (command == "--version" || command == "-V" || command == "version") {
     PrintVersion(stdout);
     return kExitSuccess;
   }
   if (command == "help" || command == "--help" || command == "-h") {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+      PrintCommandHelp(stdout, "help");
+      return kExitSuccess;
+    }
     if (args.size() > 1) return UsageError("help", "name one command");
     if (!PrintCommandHelp(stdout, args.empty() ? "" : args[0]))
       return UsageError("help", "unknown command '" + args[0] + "'");
@@ -63,6 +68,14 @@ int main(int argc, char** argv) {
       return kExitSuccess;
     }
     return runner.run(args);
+  }
+  std::vector<std::string> names = {"help"};
+  for (const auto& runner : kRunners) names.push_back(runner.name);
+  const std::string nearest = NearestWord(command, names);
+  if (!nearest.empty()) {
+    std::fprintf(stderr, "shardix: unknown command '%s'; did you mean '%s'?\n", command.c_str(),
+                 nearest.c_str());
+    return kExitUsage;
   }
   std::fprintf(stderr, "shardix: unknown command '%s'\n\n", command.c_str());
   PrintCommandHelp(stderr, "");

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cstdlib>
+#include <cstring>
 
 #include "display/text_util.h"
 #include "cli/json_writer.h"
@@ -12,6 +14,7 @@
 #define SHARDIX_ISATTY(fd) _isatty(fd)
 #define SHARDIX_FILENO(f) _fileno(f)
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #define SHARDIX_ISATTY(fd) isatty(fd)
 #define SHARDIX_FILENO(f) fileno(f)
@@ -21,7 +24,7 @@ namespace shardix::cli {
 
 namespace {
 
-// The width assumed for a terminal; status lines are cut to fit it.
+// The width assumed for a terminal that cannot be asked.
 constexpr std::size_t kTerminalColumns = 80;
 // The fragment list's LCN cell for a hole: -1 as an unsigned number.
 constexpr uint64_t kHoleLcn = ~uint64_t{0};
@@ -29,6 +32,46 @@ constexpr uint64_t kHoleLcn = ~uint64_t{0};
 }  // namespace
 
 bool IsTerminal(FILE* stream) { return SHARDIX_ISATTY(SHARDIX_FILENO(stream)) != 0; }
+
+bool ParseColourMode(const std::string& text, ColourMode* mode) {
+  if (text == "auto") *mode = ColourMode::kAuto;
+  else if (text == "always") *mode = ColourMode::kAlways;
+  else if (text == "never") *mode = ColourMode::kNever;
+  else return false;
+  return true;
+}
+
+namespace {
+
+bool DumbTerminal() {
+  const char* term = std::getenv("TERM");
+  return term && std::strcmp(term, "dumb") == 0;
+}
+
+}  // namespace
+
+bool UseColour(FILE* stream, ColourMode mode) {
+  if (mode != ColourMode::kAuto) return mode == ColourMode::kAlways;
+  const char* no_colour = std::getenv("NO_COLOR");
+  if (no_colour && *no_colour) return false;
+  return !DumbTerminal() && IsTerminal(stream);
+}
+
+FILE* ProgressStream() { return IsTerminal(stderr) && !DumbTerminal() ? stderr : nullptr; }
+
+std::size_t TerminalColumns(FILE* stream) {
+#ifndef _WIN32
+  struct winsize size{};
+  if (ioctl(SHARDIX_FILENO(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+#else
+  (void)stream;
+#endif
+  if (const char* columns = std::getenv("COLUMNS")) {
+    long value = std::strtol(columns, nullptr, 10);
+    if (value > 0 && value < 10000) return static_cast<std::size_t>(value);
+  }
+  return kTerminalColumns;
+}
 
 TerminalDisplay::TerminalDisplay(FILE* live) : live_(live) {
   bars_[ClusterBar::kBefore] = std::string(kBarWidth, ' ');
@@ -56,30 +99,34 @@ void TerminalDisplay::SetProgress(uint64_t position) {
   Redraw();
 }
 
-// Two lines, status above bar, redrawn over themselves. Windows consoles
-// need not know cursor movement, so there both share one line.
+// Two lines, status above bar, redrawn over themselves, each cut to the
+// terminal's width: a line that wrapped would make the redraw climb too few
+// lines and scroll. Windows consoles need not know cursor movement, so
+// there both share one line.
 void TerminalDisplay::Redraw() {
   if (!live_) return;
-  constexpr int kWidth = 40;
+  const std::size_t columns = std::max<std::size_t>(TerminalColumns(live_), 12);
+  const int width = static_cast<int>(std::min<std::size_t>(40, columns - 8));
   const uint64_t low = static_cast<uint32_t>(progress_position_);
   const int percent =
       progress_max_ == 0 ? 0 : static_cast<int>(std::min<uint64_t>(low * 100 / progress_max_, 100));
-  const int filled = percent * kWidth / 100;
+  const int filled = percent * width / 100;
   progress_drawn_ = progress_max_ == 0 ? -1 : percent;
-  char bar[64] = "";  // none before a job sets its range (a refusal shows alone)
-  if (progress_max_ != 0)
-    std::snprintf(bar, sizeof bar, "[%s%s] %3d%%", std::string(filled, '#').c_str(),
-                  std::string(kWidth - filled, ' ').c_str(), percent);
-  // A line longer than the terminal would wrap, and the redraw would then
-  // climb too few lines.
-  std::string status = status_.substr(0, kTerminalColumns - 1);
+  std::string bar;  // none before a job sets its range (a refusal shows alone)
+  if (progress_max_ != 0) {
+    char number[8];
+    std::snprintf(number, sizeof number, "%3d%%", percent);
+    bar = "[" + std::string(filled, '#') + std::string(width - filled, ' ') + "] " + number;
+  }
+  std::string status = status_.substr(0, columns - 1);
 #ifdef _WIN32
-  std::string line = std::string(bar) + " " + status;
-  line = line.substr(0, kTerminalColumns - 1);
-  line.resize(kTerminalColumns - 1, ' ');
+  std::string line = bar + " " + status;
+  line = line.substr(0, columns - 1);
+  line.resize(columns - 1, ' ');
   std::fprintf(live_, "\r%s", line.c_str());
 #else
-  std::fprintf(live_, "%s\x1b[2K%s\n\x1b[2K%s", drawn_ ? "\r\x1b[1A" : "", status.c_str(), bar);
+  std::fprintf(live_, "%s\x1b[2K%s\n\x1b[2K%s", drawn_ ? "\r\x1b[1A" : "", status.c_str(),
+               bar.c_str());
 #endif
   std::fflush(live_);
   drawn_ = true;
@@ -154,12 +201,12 @@ void PrintAnalysis(FILE* out, const TerminalDisplay& display, ClusterBar bar, bo
   const std::string& cells = display.BarCells(bar);
   std::string line;
   for (char cell : cells) {
-    if (colour)
-      line += cell == ' ' ? "\x1b[47m \x1b[0m" : cell == 'b' ? "\x1b[44m \x1b[0m" : "\x1b[41m \x1b[0m";
-    else
-      line += cell == ' ' ? '.' : '#';
+    const char mark = cell == ' ' ? '.' : '#';
+    if (!colour) line += mark;
+    else line += std::string(cell == ' ' ? "\x1b[30;47m" : cell == 'b' ? "\x1b[97;44m" : "\x1b[97;41m") + mark + "\x1b[0m";
   }
   std::fprintf(out, "|%s|\n", line.c_str());
+  std::fprintf(out, "(# this file's clusters, . the rest of the volume)\n");
   if (!display.status().empty() && !display.echoes_status()) {
     bool red = colour && display.StatusIsError();
     std::fprintf(out, "\n%s%s%s\n", red ? "\x1b[31m" : "", display.status().c_str(),

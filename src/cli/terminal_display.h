@@ -13,6 +13,9 @@
 
 namespace shardix::cli {
 
+// Whether a stream is a terminal.
+bool IsTerminal(FILE* stream);
+
 class TerminalDisplay : public Display {
  public:
   static constexpr int kBarWidth = 64;
@@ -48,7 +51,9 @@ class TerminalDisplay : public Display {
   // (Defragment) of progress_maximum().
   uint64_t progress_position() const { return progress_position_; }
   uint32_t progress_maximum() const { return progress_max_; }
-  bool echoes_status() const { return live_ != nullptr; }
+  // The status line was seen as it came, on the terminal that stdout
+  // also shows: the result need not repeat it.
+  bool echoes_status() const { return live_ != nullptr && IsTerminal(stdout); }
   bool StatusIsError() const;
   std::string Text(TextField field) const;
   const std::vector<FragmentRow>& rows() const { return rows_; }
@@ -70,15 +75,27 @@ class TerminalDisplay : public Display {
   std::map<ClusterBar, std::string> bars_;  // one cell per column: ' ' white, 'b' blue, 'r' red
 };
 
-// The analysis as the window shows it, as text on `out` (bar in colour when
-// `colour`). The status line is left out when it was printed as it came.
+// The analysis as the window shows it, as text on `out`: the bar in
+// characters ('#' the file, '.' the rest, with a legend), coloured as the
+// window's when `colour`. The status line is left out when it was printed
+// as it came.
 void PrintAnalysis(FILE* out, const TerminalDisplay& display, ClusterBar bar, bool colour);
 // The analysis object of --json.
 // `side` picks the "% Fragmented" value: before or after a job.
 std::string AnalysisJson(const TerminalDisplay& display, const FileSession& session,
                          bool can_fragment, ClusterBar side = ClusterBar::kBefore);
 
-// Whether a stream is a terminal.
-bool IsTerminal(FILE* stream);
+// --color=auto|always|never. Auto colours a terminal unless NO_COLOR is set
+// (to anything but "") or TERM is "dumb".
+enum class ColourMode { kAuto, kAlways, kNever };
+bool ParseColourMode(const std::string& text, ColourMode* mode);
+bool UseColour(FILE* stream, ColourMode mode);
+
+// Where a job's status line and progress bar are redrawn as it goes: the
+// error stream when it is a terminal that can move its cursor, else none.
+FILE* ProgressStream();
+
+// The terminal's width in columns (COLUMNS, else 80 where it cannot be asked).
+std::size_t TerminalColumns(FILE* stream);
 
 }  // namespace shardix::cli

@@ -17,25 +17,29 @@ struct CommandHelp {
 };
 
 constexpr CommandHelp kCommands[] = {
-    {"analyze", "shardix analyze PATH [--json]\n",
-     "List a file's fragments and show where it lies on its volume.\n"},
+    {"analyze", "shardix analyze PATH [--color WHEN] [--json]\n",
+     "List a file's fragments and show where it lies on its volume.\n"
+     "      --color WHEN  auto (the default: on a terminal, unless NO_COLOR is set\n"
+     "                 or TERM is dumb), always or never\n"},
     {"fragment",
      "shardix fragment PATH --count N [--size 1..10]\n"
      "                 [--method concentrated|scattered|random|first-fit] [--seed N]\n"
-     "                 [--quiet] [--json]\n",
+     "                 [--color WHEN] [--quiet] [--json]\n",
      "Split a file into N fragments placed by the method (default concentrated).\n"
-     "  --count N   fragments to make, from 1 to the \"Max:\" value analyze shows\n"
-     "  --size S    fragment size from 1 (small) to 10 (large, the default)\n"
-     "  --method M  concentrated, scattered, random or first-fit (also firstfit,\n"
-     "              first_fit; any case)\n"
-     "  --seed N    0 to 4294967295: the same seed gives the same layout again;\n"
-     "              without it the seed drawn is printed\n"
-     "  --quiet     print only the result\n"
+     "  -c, --count N  fragments to make, from 1 to the \"Max:\" value analyze shows\n"
+     "      --size S   fragment size from 1 (small) to 10 (large, the default)\n"
+     "      --method M concentrated, scattered, random or first-fit (also firstfit,\n"
+     "                 first_fit; any case)\n"
+     "      --seed N   0 to 4294967295: the same seed gives the same layout again;\n"
+     "                 without it the seed drawn is printed\n"
+     "      --color WHEN  auto, always or never (as for analyze)\n"
+     "  -q, --quiet    print only the result\n"
      "The result says how many fragments were asked for and how many the file has:\n"
      "pieces placed next to each other join into one fragment.\n"},
-    {"defragment", "shardix defragment PATH [--quiet] [--json]\n",
+    {"defragment", "shardix defragment PATH [--color WHEN] [--quiet] [--json]\n",
      "Gather a file into as few fragments as the free space allows.\n"
-     "  --quiet     print only the result\n"},
+     "      --color WHEN  auto, always or never (as for analyze)\n"
+     "  -q, --quiet    print only the result\n"},
     {"volume-info",
      "shardix volume-info PATH [--sort COLUMN[:asc|:desc]]... [--save REPORT] [--json]\n",
      "The volume's cluster allocation; PATH is any file on it, or the image or\n"
@@ -53,13 +57,14 @@ constexpr CommandHelp kCommands[] = {
      "Build a test image from a recipe (JSON, see docs/scenarios.md), with a\n"
      "manifest of where every file lies: OUT.img.manifest.json and .manifest.txt.\n"
      "The same recipe gives the same image, byte for byte. Linux builds only.\n"
-     "  --force     replace OUT.img if it exists\n"
-     "  --quiet     print only the result\n"
-     "  --verify    check that the image's files still have the manifest's bytes\n"
-     "              and runs; exit status 0 only when all match\n"},
-    {"demo", "shardix demo [DIR]\n",
+     "      --force    replace OUT.img if it exists\n"
+     "  -q, --quiet    print only the result\n"
+     "      --verify   check that the image's files still have the manifest's bytes\n"
+     "                 and runs; exit status 0 only when all match\n"},
+    {"demo", "shardix demo [DIR] [--force]\n",
      "Make a fresh NTFS image with files on it (in DIR, or a new temporary folder)\n"
-     "and run the commands on it.\n"},
+     "and run the commands on it.\n"
+     "      --force    replace the demo image an earlier run left in DIR\n"},
     {"help", "shardix help [COMMAND]\n", "Show the usage of all commands, or of one.\n"},
 };
 
@@ -78,8 +83,8 @@ bool PrintCommandHelp(FILE* out, const std::string& command) {
     std::fprintf(out, "usage: %s\n%s", help->usage, help->detail);
     return true;
   }
-  std::fputs("usage: shardix COMMAND [ARGS]\n       shardix COMMAND --help\n"
-             "       shardix --version\n\ncommands:\n",
+  std::fputs("usage: shardix COMMAND [ARGS]\n       shardix COMMAND --help (-h)\n"
+             "       shardix --version (-V)\n\ncommands:\n",
              out);
   for (const CommandHelp& help : kCommands) {
     // A second synopsis lines up under "usage: "; here under the first.
@@ -92,7 +97,9 @@ bool PrintCommandHelp(FILE* out, const std::string& command) {
       "\n"
       "PATH names a file inside an NTFS image or device as if the image were a folder:\n"
       "  /srv/disk.img/docs/a.bin\n"
-      "Exit status: 0 success, 1 refused or unsuccessful, 2 bad usage.\n",
+      "Progress goes to the error stream when it is a terminal.\n"
+      "Exit status: 0 success, 1 refused or unsuccessful, 2 bad usage, 130 or 143\n"
+      "stopped by SIGINT (Ctrl+C) or SIGTERM after the move in flight.\n",
       out);
   return true;
 }

@@ -34,4 +34,8 @@ void SeedRandom(uint32_t seed);
 // The low 32 bits of the current calendar time in seconds: the start-up seed.
 uint32_t TimeSeed();
 
+// A seed from the operating system's random source, for a command line that
+// prints the seed it drew: two runs started in the same second differ.
+uint32_t SystemRandomSeed();
+
 }  // namespace shardix

@@ -84,8 +84,19 @@ TEST(CommandLine, DemoRunsEveryCommandOnAFreshImage) {
   EXPECT_GE(fragments.size(), 2u);
   EXPECT_EQ(Shardix("check " + ShellQuote(image)).status, 0);
 
-  // A second demo into the same folder replaces the image.
-  EXPECT_EQ(Shardix("demo " + ShellQuote(scratch.path() + "/demo")).status, 0);
+  // The fragmented image is the user's now: a second demo leaves it alone
+  // unless told to replace it.
+  auto bytes = [&image] {
+    std::ifstream in(image, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string fragmented = bytes();
+  CliRun again = Shardix("demo " + ShellQuote(scratch.path() + "/demo"), true);
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.out.find("--force"), std::string::npos) << again.out;
+  EXPECT_TRUE(bytes() == fragmented);
+  EXPECT_EQ(Shardix("demo --force " + ShellQuote(scratch.path() + "/demo")).status, 0);
+  EXPECT_FALSE(bytes() == fragmented);
 }
 
 TEST(CommandLine, BadInputIsRefusedWithoutTouchingAnything) {
@@ -158,9 +169,23 @@ TEST(CommandLine, NumbersHelpAndVersionFollowTheConventionsAndRefusalsTouchNothi
     EXPECT_EQ(Shardix(std::string("help ") + command).out, help.out);
   }
   EXPECT_EQ(Shardix("help no-such-command").status, 2);
+  EXPECT_EQ(Shardix("help --help").status, 0);
   CliRun version = Shardix("--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_TRUE(std::regex_match(version.out, std::regex("shardix [0-9.]+\n"))) << version.out;
+  EXPECT_EQ(Shardix("-V").out, version.out);
+  EXPECT_EQ(Shardix("fragment -h").out, Shardix("fragment --help").out);
+
+  // Short forms do what the long ones do; a typo gets the nearest word.
+  CliRun quiet = Shardix("fragment -q -c 3 --seed 5 " + file);
+  EXPECT_EQ(quiet.status, 0) << quiet.out;
+  EXPECT_EQ(quiet.out.find("Fragment #"), std::string::npos) << quiet.out;
+  CliRun typo = Shardix("fragmnet " + file, true);
+  EXPECT_EQ(typo.status, 2);
+  EXPECT_NE(typo.out.find("did you mean 'fragment'?"), std::string::npos) << typo.out;
+  CliRun option_typo = Shardix("fragment " + file + " --cuont 3", true);
+  EXPECT_EQ(option_typo.status, 2);
+  EXPECT_NE(option_typo.out.find("did you mean --count?"), std::string::npos) << option_typo.out;
 }
 
 TEST(CommandLine, FragmentSaysWhatItDidAndTheSeedRepeatsTheLayout) {
@@ -305,6 +330,51 @@ TEST(CommandLine, ProgressIsRedrawnInPlaceOnlyOnATerminal) {
   EXPECT_LE(breaks - redraws, piped_breaks + 2) << terminal;
   EXPECT_NE(terminal.find("\r\x1b[1A\x1b[2KFile was successfully fragmented!"), std::string::npos);
   EXPECT_NE(terminal.find("] 100%"), std::string::npos);
+}
+
+// What script(1) shows of `words` run on a terminal of `columns` columns,
+// with `environment` set.
+std::string OnTerminal(const std::string& words, int columns, const std::string& environment = "") {
+  bool ok = false;
+  const std::string inner = "stty cols " + std::to_string(columns) + "; " + environment + " " +
+                            std::string(SHARDIX_CLI) + " " + words;
+  return RunCommand("script -qec " + ShellQuote(inner) + " /dev/null", &ok);
+}
+
+TEST(CommandLine, ProgressGoesToTheErrorStreamFittedToTheTerminalAndColourIsOptional) {
+  ScratchDir scratch;
+  std::vector<uint8_t> content;
+  const std::string image = ImageWithFile(scratch, "disk.img", 16, "f.bin", 1 << 20, &content);
+  const std::string file = ShellQuote(image + "/f.bin");
+  const std::string saved = scratch.path() + "/out.txt";
+
+  // Redirected results leave the progress on the terminal, and lose no status.
+  const std::string narrow =
+      OnTerminal("fragment " + file + " --count 40 --method scattered --seed 4 > " + ShellQuote(saved), 45);
+  EXPECT_NE(narrow.find("] 100%"), std::string::npos) << narrow;
+  std::ifstream in(saved);
+  const std::string results((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(results.find("\nFile was successfully fragmented!\n"), std::string::npos) << results;
+  EXPECT_EQ(results.find('\x1b'), std::string::npos);
+  // Every line drawn fits 45 columns, so the redraw never wraps and scrolls.
+  for (std::size_t at = 0; (at = narrow.find("\x1b[2K", at)) != std::string::npos;) {
+    at += 4;
+    const std::size_t end = narrow.find_first_of("\r\n\x1b", at);
+    EXPECT_LT((end == std::string::npos ? narrow.size() : end) - at, 45u) << narrow.substr(at, 80);
+  }
+
+  // The map reads without colour: characters and a legend.
+  const std::string colour_codes = "\x1b[97;";
+  CliRun piped = Shardix("analyze " + file);
+  EXPECT_NE(piped.out.find("(# this file's clusters, . the rest of the volume)"), std::string::npos);
+  EXPECT_EQ(piped.out.find(colour_codes), std::string::npos);
+  EXPECT_NE(Shardix("analyze --color=always " + file).out.find(colour_codes), std::string::npos);
+  EXPECT_NE(OnTerminal("analyze " + file, 80).find(colour_codes), std::string::npos);
+  EXPECT_EQ(OnTerminal("analyze " + file, 80, "NO_COLOR=1").find(colour_codes), std::string::npos);
+  EXPECT_EQ(OnTerminal("analyze --color never " + file, 80).find(colour_codes), std::string::npos);
+  const std::string dumb = OnTerminal("defragment " + file, 80, "TERM=dumb");
+  EXPECT_EQ(dumb.find('\x1b'), std::string::npos) << dumb;
+  EXPECT_EQ(Shardix("analyze --color=sometimes " + file).status, 2);
 }
 
 TEST(CommandLine, SaveWritesTheReportButNeverOverTheImageAndReportsWriteErrors) {

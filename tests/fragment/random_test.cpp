@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <set>
 #include <vector>
 
 namespace shardix {
@@ -31,6 +32,14 @@ TEST(ProcessRandom, OneGeneratorSeededFromTheClock) {
   const uint32_t before = static_cast<uint32_t>(static_cast<uint64_t>(std::time(nullptr)));
   const uint32_t seed = TimeSeed();
   EXPECT_LE(seed - before, 2u);
+}
+
+// Drawn seeds are printed for the user to repeat a layout: two drawn in the
+// same second must not repeat each other, as clock seeds did.
+TEST(SystemRandomSeed, DrawsDifferWithinOneSecond) {
+  std::set<uint32_t> seeds;
+  for (int i = 0; i < 4; ++i) seeds.insert(SystemRandomSeed());
+  EXPECT_GE(seeds.size(), 3u);
 }
 
 }  // namespace
