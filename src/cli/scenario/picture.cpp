@@ -259,7 +259,7 @@ std::shared_ptr<const PictureFile> MakePicture(PictureFormat format, uint64_t se
   }
   // The smallest picture, which every allowed size holds.
   for (uint64_t salt = 0; !found && salt < 64; ++salt)
-    found = Encode(format, seed ^ salt, jpeg ? 8 : 1, jpeg ? 8 : 1, true, best.get()) &&
+    found = Encode(format, seed ^ salt, 8, 8, true, best.get()) &&
             PaddingFits(*best, size);
   if (!found) return nullptr;
   best->format = format;
