@@ -235,13 +235,14 @@ std::shared_ptr<const PictureFile> MakePicture(PictureFormat format, uint64_t se
   const bool jpeg = format == PictureFormat::kJpeg;
   const uint64_t budget = std::min<uint64_t>(size - size / 8, kLargestPicture);
   const uint32_t largest_side = jpeg ? 4000 : 2000;
-  double pixels = static_cast<double>(budget) / (jpeg ? 1.2 : 2.5);
+  // Whole numbers only, so that every machine picks the same sizes.
+  uint64_t pixels = jpeg ? budget * 5 / 6 : budget * 2 / 5;
   auto best = std::make_shared<PictureFile>();
   best->format = format;
   bool found = false;
   for (int attempt = 0; attempt < 6; ++attempt) {
-    // 4:3 pictures; the sizes are whole numbers, so the same on every machine.
-    const uint64_t area = static_cast<uint64_t>(std::max(pixels, 64.0));
+    // 4:3 pictures.
+    const uint64_t area = std::clamp<uint64_t>(pixels, 64, uint64_t{largest_side} * largest_side);
     uint32_t width = 8;
     while (width < largest_side && uint64_t{width + 1} * (width + 1) * 3 <= area * 4) ++width;
     const uint32_t height = static_cast<uint32_t>(std::clamp<uint64_t>(area / width, 6, largest_side));
@@ -255,7 +256,7 @@ std::shared_ptr<const PictureFile> MakePicture(PictureFormat format, uint64_t se
       found = true;
     }
     if (fits && used * 10 >= budget * 8) break;
-    pixels = pixels * static_cast<double>(budget) / static_cast<double>(used) * (fits ? 1.0 : 0.9);
+    pixels = area * budget / used * (fits ? 10 : 9) / 10;  // below 2^64: area < 2^24, budget < 2^22
   }
   // The smallest picture, which every allowed size holds.
   for (uint64_t salt = 0; !found && salt < 64; ++salt)
