@@ -69,6 +69,7 @@ TEST(RecipeCheck, RefusesEachFaultNamingItsPlaceAndMakesNothing) {
       {Steps(R"({"op": "shred"})"), "steps[0].op: unknown op"},
       {Steps(R"({"op": "create", "path": "x", "size": 1})"), "steps[0].path: \"x\" is not a path"},
       {Steps(R"({"op": "create", "path": "/a/../b", "size": 1})"), "steps[0].path: \"/a/../b\" is not a path"},
+      {Steps(R"({"op": "folder", "path": "/$MFT/x"})"), "steps[0].path: \"/$MFT/x\" is not a path"},
       {R"({"volume": {"size": "16M", "cluster_size": 3000}, "seed": 1, "steps": []})", "volume.cluster_size"},
       {R"({"volume": {"size": "8M"}, "steps": []})", "seed: is required"},
       // Numbers past their range, or past 2^64.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -49,6 +50,15 @@ std::size_t Utf16Length(const std::string& text) {
   for (unsigned char c : text) units += (c & 0xC0) != 0x80 ? 1 : 0;
   for (unsigned char c : text) units += c >= 0xF0 ? 1 : 0;
   return units;
+}
+
+// The volume's own files in its root folder, which no recipe may make.
+bool SystemFileName(std::string name) {
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* own : {"$mft", "$mftmirr", "$logfile", "$volume", "$attrdef", "$bitmap", "$boot",
+                          "$badclus", "$secure", "$upcase", "$extend"})
+    if (name == own) return true;
+  return false;
 }
 
 class Reader {
@@ -163,7 +173,7 @@ bool Reader::PathText(const std::string& text, const std::string& where, std::st
       if (c < 0x20 || c == ':')
         return Fail(where, bad + ": names hold no control characters and no ':'");
     if (Utf16Length(name) > 255) return Fail(where, bad + ": a name is at most 255 characters");
-    if (start == 1 && name[0] == '$') return Fail(where, bad + ": names in / starting with $ are the volume's own");
+    if (start == 1 && SystemFileName(name)) return Fail(where, bad + ": " + name + " in / is the volume's own");
     start = end + 1;
   }
   return true;
