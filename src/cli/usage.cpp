@@ -52,13 +52,14 @@ constexpr CommandHelp kCommands[] = {
      "Check an NTFS image: cluster usage rebuilt from every file against its\n"
      "bitmap; exit status 0 only for a clean volume.\n"},
     {"scenario",
-     "shardix scenario RECIPE OUT.img [--force] [--quiet]\n"
+     "shardix scenario RECIPE OUT.img [--force] [--quiet] [--allow-host-path]\n"
      "       shardix scenario --verify MANIFEST IMAGE\n",
      "Build a test image from a recipe (JSON, see docs/scenarios.md), with a\n"
      "manifest of where every file lies: OUT.img.manifest.json and .manifest.txt.\n"
      "The same recipe gives the same image, byte for byte. Linux builds only.\n"
      "      --force    replace OUT.img if it exists\n"
      "  -q, --quiet    print only the result\n"
+     "      --allow-host-path  let host files lie outside the recipe's folder\n"
      "      --verify   check that the image's files still have the manifest's bytes\n"
      "                 and runs; exit status 0 only when all match\n"},
     {"demo", "shardix demo [DIR] [--force]\n",

@@ -273,10 +273,10 @@ TEST(Scenario, RefusesBadRecipesAndKeepsExistingFiles) {
     const char* text;
     const char* complaint;
   } kBad[] = {
-      {"{\"volume\": {\"size\": \"16M\"}, \"steps\": []}", "\"seed\" is required"},
-      {"{\"volume\": {\"size\": \"16M\"}, \"seed\": 1, \"steps\": [{\"op\": \"shred\"}]}", "step 1: unknown op"},
+      {"{\"volume\": {\"size\": \"16M\"}, \"steps\": []}", "seed: is required"},
+      {"{\"volume\": {\"size\": \"16M\"}, \"seed\": 1, \"steps\": [{\"op\": \"shred\"}]}", "steps[0].op: unknown op"},
       {"{\"volume\": {\"size\": \"16M\"}, \"seed\": 1, \"steps\": [{\"op\": \"create\", \"path\": \"x\", \"size\": 1}]}",
-       "step 1: \"x\" is not a path"},
+       "steps[0].path: \"x\" is not a path"},
       {"{\"volume\": {\"size\": \"16M\", \"cluster_size\": 3000}, \"seed\": 1, \"steps\": []}", "cluster_size"},
       {"{\"volume\": {\"size\": \"16M\"}, \"seed\": 1, \"steps\": [", "line 1, column"},
   };
@@ -292,12 +292,13 @@ TEST(Scenario, RefusesBadRecipesAndKeepsExistingFiles) {
   std::string out;
   EXPECT_EQ(Shardix("scenario " + ShellQuote(recipe) + " " + ShellQuote(image), &out), 1);
   EXPECT_EQ(ReadText(image), "precious");
-  // A step that cannot be done stops the build, says which, and leaves no manifest.
+  // A step that cannot be done is found before the build.
   std::ofstream(recipe) << "{\"volume\": {\"size\": \"8M\"}, \"seed\": 1, \"steps\": ["
                            "{\"op\": \"create\", \"path\": \"/a\", \"size\": 100000},"
                            "{\"op\": \"layout\", \"split\": {\"/a\": 2}, \"arrange\": [\"/a#3\"]}]}";
-  EXPECT_EQ(Shardix("scenario --force " + ShellQuote(recipe) + " " + ShellQuote(image), &out), 1);
-  EXPECT_NE(out.find("step 2: /a has 2 pieces, not 3"), std::string::npos) << out;
+  EXPECT_EQ(Shardix("scenario --force " + ShellQuote(recipe) + " " + ShellQuote(image), &out), 2);
+  EXPECT_NE(out.find("steps[1].arrange[0]: /a has 2 pieces, not 3"), std::string::npos) << out;
+  EXPECT_EQ(ReadText(image), "precious");
   EXPECT_FALSE(std::filesystem::exists(image + ".manifest.json"));
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "cli/scenario/picture.h"
 #include "cli/scenario/recipe.h"
 
 namespace shardix::cli {
@@ -29,22 +30,6 @@ void FillRandom(uint64_t seed, uint64_t offset, uint8_t* out, std::size_t count)
     for (std::size_t i = 0; i < take; ++i) out[done + i] = static_cast<uint8_t>(block >> (8 * (skip + i)));
     done += take;
   }
-}
-
-// A picture-like file: a real header, a random body, a real trailer.
-constexpr uint8_t kJpegHeader[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I', 'F',
-                                   0x00, 0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00};
-constexpr uint8_t kJpegTrailer[] = {0xFF, 0xD9};
-constexpr uint8_t kPngHeader[] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00,
-                                  0x0D, 'I',  'H',  'D',  'R',  0x00, 0x00, 0x01, 0x00, 0x00, 0x00,
-                                  0x01, 0x00, 0x08, 0x02, 0x00, 0x00, 0x00, 0xD3, 0x10, 0x3F, 0x31};
-constexpr uint8_t kPngTrailer[] = {0x00, 0x00, 0x00, 0x00, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
-
-void Overlay(const uint8_t* part, std::size_t part_size, uint64_t part_at, uint64_t offset,
-             uint8_t* out, std::size_t count) {
-  const uint64_t begin = std::max(part_at, offset);
-  const uint64_t end = std::min(part_at + part_size, offset + count);
-  for (uint64_t at = begin; at < end; ++at) out[at - offset] = part[at - part_at];
 }
 
 }  // namespace
@@ -76,21 +61,13 @@ void FillContent(const FileContent& content, uint64_t size, uint64_t offset, uin
       FillRandom(content.seed, offset, out, count);
       return;
     case FileContent::Kind::kJpeg:
-      FillRandom(content.seed, offset, out, count);
-      // No stray end-of-image marker inside the body: a carver that stops at
-      // the first one must find the real trailer.
-      for (std::size_t i = 0; i < count; ++i)
-        if (out[i] == 0xFF) out[i] = 0xFE;
-      Overlay(kJpegHeader, sizeof kJpegHeader, 0, offset, out, count);
-      Overlay(kJpegTrailer, sizeof kJpegTrailer, size - sizeof kJpegTrailer, offset, out, count);
+    case FileContent::Kind::kPng: {
+      const auto picture = MakePicture(
+          content.kind == FileContent::Kind::kJpeg ? PictureFormat::kJpeg : PictureFormat::kPng, content.seed, size);
+      if (picture) FillPicture(*picture, offset, out, count);
+      else FillRandom(content.seed, offset, out, count);  // below the smallest picture: refused when read
       return;
-    case FileContent::Kind::kPng:
-      FillRandom(content.seed, offset, out, count);
-      for (std::size_t i = 0; i < count; ++i)
-        if (out[i] == 'I') out[i] = 'i';  // no stray IEND in the body
-      Overlay(kPngHeader, sizeof kPngHeader, 0, offset, out, count);
-      Overlay(kPngTrailer, sizeof kPngTrailer, size - sizeof kPngTrailer, offset, out, count);
-      return;
+    }
   }
 }
 

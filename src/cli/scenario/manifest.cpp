@@ -65,7 +65,7 @@ std::string ManifestJson(const Recipe& recipe, const ScenarioResult& result,
   head.Key("serial_number").String(Hex(result.serial_number));
   head.Key("seed").Number(recipe.seed);
   head.Key("time").SignedNumber(recipe.time);
-  head.Key("recipe").Raw(recipe.source.Serialize());
+  head.Key("recipe").Raw(recipe.source.dump());
   head.Key("warnings").BeginArray();
   for (const std::string& warning : result.warnings) head.String(warning);
   head.EndArray();

@@ -1,269 +1,487 @@
+// Reading a recipe strictly: every key known, every value of its type and
+// range, every host file a regular file where the recipe may read it.
 #include "cli/scenario/recipe.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <initializer_list>
 #include <set>
+#include <string_view>
 
 #include "cli/job_output.h"
 #include "cli/scenario/content.h"
+#include "cli/scenario/picture.h"
+#include "cli/scenario/strict_json.h"
 #include "fragment/fragment_job.h"
 
 namespace shardix::cli {
 
 namespace {
 
-// Collects the first fault, prefixed with where it is.
-struct Checker {
-  std::string where;
-  std::string* error;
-  bool Fail(const std::string& what) {
-    *error = where + what;
+using Json = nlohmann::ordered_json;
+namespace fs = std::filesystem;
+
+constexpr uint64_t kMostPieces = 100000;
+// Time stamps from 1601-01-01 (NTFS's first second) to 9999-12-31.
+constexpr int64_t kEarliestTime = -11644473600, kLatestTime = 253402300799;
+
+std::string Member(const std::string& place, const std::string& key) {
+  return place.empty() ? key : place + "." + key;
+}
+std::string Item(const std::string& place, std::size_t index) {
+  return place + "[" + std::to_string(index) + "]";
+}
+
+std::string List(std::initializer_list<std::string_view> words) {
+  std::string text;
+  for (std::string_view word : words) text += (text.empty() ? "" : ", ") + std::string(word);
+  return text;
+}
+
+// UTF-16 code units of UTF-8 text (already checked by the parser).
+std::size_t Utf16Length(const std::string& text) {
+  std::size_t units = 0;
+  for (unsigned char c : text) units += (c & 0xC0) != 0x80 ? 1 : 0;
+  for (unsigned char c : text) units += c >= 0xF0 ? 1 : 0;
+  return units;
+}
+
+// The volume's own files in its root folder, which no recipe may make.
+bool SystemFileName(std::string name) {
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* own : {"$mft", "$mftmirr", "$logfile", "$volume", "$attrdef", "$bitmap", "$boot",
+                          "$badclus", "$secure", "$upcase", "$extend"})
+    if (name == own) return true;
+  return false;
+}
+
+class Reader {
+ public:
+  Reader(const RecipeOptions& options, Recipe* recipe, std::string* error)
+      : options_(options), recipe_(*recipe), error_(*error) {}
+
+  bool Read(const Json& root);
+
+ private:
+  bool Fail(const std::string& place, const std::string& what) {
+    error_ = (place.empty() ? "the recipe" : place) + ": " + what;
     return false;
   }
+  bool OnlyKeys(const Json& object, const std::string& place, const std::string& what,
+                std::initializer_list<std::string_view> keys);
+  bool Unsigned(const Json& object, const std::string& place, const char* key, bool required,
+                uint64_t low, uint64_t high, uint64_t* value);
+  bool Boolean(const Json& object, const std::string& place, const char* key, bool* value);
+  bool Size(const Json& value, const std::string& place, uint64_t* bytes);
+  bool Path(const Json& object, const std::string& place, const char* key, std::string* path);
+  bool PathText(const std::string& text, const std::string& where, std::string* path);
+  bool HostFile(const std::string& place, FileRecipe* file);
+  bool Content(const Json& step, const std::string& place, FileRecipe* file, bool size_optional);
+  bool File(const Json& step, const std::string& place, FileRecipe* file, bool size_optional);
+  bool Volume(const Json& volume, const std::string& place);
+  bool Layout(const Json& step, const std::string& place, Step* out);
+  bool Step(const Json& step, const std::string& place, cli::Step* out);
+
+  const RecipeOptions& options_;
+  Recipe& recipe_;
+  std::string& error_;
 };
 
-// A size: a whole number of bytes, or a string such as "64M", "4K", "16G"
+bool Reader::OnlyKeys(const Json& object, const std::string& place, const std::string& what,
+                      std::initializer_list<std::string_view> keys) {
+  for (const auto& [key, value] : object.items()) {
+    bool known = false;
+    for (std::string_view k : keys) known = known || key == k;
+    if (!known) return Fail(Member(place, key), "unknown key; " + what + " takes " + List(keys));
+  }
+  return true;
+}
+
+bool Reader::Unsigned(const Json& object, const std::string& place, const char* key, bool required,
+                      uint64_t low, uint64_t high, uint64_t* value) {
+  const auto found = object.find(key);
+  if (found == object.end()) return !required || Fail(Member(place, key), "is required");
+  if (!found->is_number_unsigned() || found->get<uint64_t>() < low || found->get<uint64_t>() > high)
+    return Fail(Member(place, key), "takes a whole number from " + std::to_string(low) + " to " +
+                                        std::to_string(high));
+  *value = found->get<uint64_t>();
+  return true;
+}
+
+bool Reader::Boolean(const Json& object, const std::string& place, const char* key, bool* value) {
+  const auto found = object.find(key);
+  if (found == object.end()) return true;
+  if (!found->is_boolean()) return Fail(Member(place, key), "takes true or false");
+  *value = found->get<bool>();
+  return true;
+}
+
+// A size: a whole number of bytes, or a text such as "64M", "4K", "16G"
 // (binary multiples; "MiB" and the like read the same).
-bool ReadSize(const JsonValue& value, uint64_t* bytes) {
-  if (value.AsUnsigned(bytes)) return true;
-  if (!value.is_string() || value.text().empty()) return false;
-  const std::string& text = value.text();
+bool Reader::Size(const Json& value, const std::string& place, uint64_t* bytes) {
+  const std::string usage = "takes bytes, or a text such as \"64K\" (K, M, G, T), up to 2^64 - 1 bytes";
+  if (value.is_number_unsigned()) {
+    *bytes = value.get<uint64_t>();
+    return true;
+  }
+  if (!value.is_string()) return Fail(place, usage);
+  const std::string& text = value.get_ref<const std::string&>();
   std::size_t digits = 0;
-  while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
-  if (digits == 0 || digits > 15) return false;
-  uint64_t number = std::stoull(text.substr(0, digits));
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  if (digits == 0 || digits > 19) return Fail(place, usage);
+  const uint64_t number = std::stoull(text.substr(0, digits));
   std::string unit = text.substr(digits);
-  if (unit == "iB" || unit == "B" || unit.empty()) unit = "";
-  else if (unit.size() == 3 && unit.substr(1) == "iB") unit = unit.substr(0, 1);
+  if (unit == "iB" || unit == "B") unit.clear();
+  else if (unit.size() == 3 && unit.substr(1) == "iB") unit.resize(1);
   int shift = 0;
   if (unit == "K") shift = 10;
   else if (unit == "M") shift = 20;
   else if (unit == "G") shift = 30;
   else if (unit == "T") shift = 40;
-  else if (!unit.empty()) return false;
-  if (number > (~uint64_t{0} >> shift)) return false;
+  else if (!unit.empty()) return Fail(place, usage);
+  if (number > (~uint64_t{0} >> shift)) return Fail(place, usage);
   *bytes = number << shift;
   return true;
 }
 
-bool ReadPath(const JsonValue& step, const char* key, std::string* path, Checker& check) {
-  const JsonValue* value = step.Find(key);
-  if (!value || !value->is_string())
-    return check.Fail(std::string("\"") + key + "\" must name a path inside the image");
-  *path = value->text();
-  if (path->size() < 2 || (*path)[0] != '/' || path->back() == '/' ||
-      path->find("//") != std::string::npos || path->find(':') != std::string::npos)
-    return check.Fail("\"" + *path + "\" is not a path such as /folder/name.ext");
-  return true;
+bool Reader::Path(const Json& object, const std::string& place, const char* key, std::string* path) {
+  const std::string where = Member(place, key);
+  const auto found = object.find(key);
+  if (found == object.end()) return Fail(where, "is required: a path inside the image");
+  if (!found->is_string()) return Fail(where, "takes a path inside the image, such as /folder/name.ext");
+  return PathText(found->get<std::string>(), where, path);
 }
 
-bool ReadUnsigned(const JsonValue& step, const char* key, uint64_t* value, Checker& check,
-                  bool required) {
-  const JsonValue* found = step.Find(key);
-  if (!found) return !required || check.Fail(std::string("\"") + key + "\" is required");
-  if (!found->AsUnsigned(value))
-    return check.Fail(std::string("\"") + key + "\" takes a whole number");
-  return true;
-}
-
-bool ReadContent(const JsonValue& step, const std::string& base_folder, uint64_t recipe_seed,
-                 FileRecipe* file, bool size_optional, Checker& check) {
-  const bool size_given = file->size_given;
-  FileContent& content = file->content;
-  content.seed = ContentSeed(recipe_seed, file->path, file->stream);
-  uint64_t seed = 0;
-  if (step.Find("seed")) {
-    if (!ReadUnsigned(step, "seed", &seed, check, true)) return false;
-    content.seed = seed;
+// A path inside the image: /folder/name.ext, each name a valid NTFS name.
+bool Reader::PathText(const std::string& text, const std::string& where, std::string* path) {
+  *path = text;
+  const std::string bad = "\"" + *path + "\" is not a path such as /folder/name.ext";
+  if (path->size() < 2 || (*path)[0] != '/' || path->back() == '/') return Fail(where, bad);
+  for (std::size_t start = 1; start <= path->size();) {
+    std::size_t end = path->find('/', start);
+    if (end == std::string::npos) end = path->size();
+    const std::string name = path->substr(start, end - start);
+    if (name.empty() || name == "." || name == "..")
+      return Fail(where, bad + ": no empty, \".\" or \"..\" names");
+    for (unsigned char c : name)
+      if (c < 0x20 || c == ':')
+        return Fail(where, bad + ": names hold no control characters and no ':'");
+    if (Utf16Length(name) > 255) return Fail(where, bad + ": a name is at most 255 characters");
+    if (start == 1 && SystemFileName(name)) return Fail(where, bad + ": " + name + " in / is the volume's own");
+    start = end + 1;
   }
-  const JsonValue* kind = step.Find("content");
-  const std::string name = kind ? (kind->is_string() ? kind->text() : "?") : "random";
+  return true;
+}
+
+bool Reader::HostFile(const std::string& place, FileRecipe* file) {
+  const std::string& given = file->content.host_path;
+  fs::path where(given);
+  const std::string outside = "\"" + given +
+                              "\" is outside the recipe's folder; host files are named relative to "
+                              "it, inside it (--allow-host-path lifts this)";
+  if (!options_.allow_host_path) {
+    if (where.is_absolute()) return Fail(place, outside);
+    for (const fs::path& part : where)
+      if (part == "..") return Fail(place, outside);
+  }
+  if (where.is_relative()) where = fs::path(options_.base_folder) / where;
+  if (!options_.allow_host_path) {
+    // Links may not lead out of the folder either.
+    std::error_code failure;
+    const fs::path folder = fs::canonical(options_.base_folder, failure);
+    const fs::path target = failure ? fs::path() : fs::weakly_canonical(where, failure);
+    if (failure) return Fail(place, "cannot read the host file " + where.string() + ": " + failure.message());
+    const fs::path inside = target.lexically_relative(folder);
+    if (inside.empty() || *inside.begin() == "..") return Fail(place, outside);
+  }
+  // Opened without waiting (a FIFO with no writer), then only a regular file
+  // is read: a FIFO, a device or a folder would hang or never end.
+  const int fd = ::open(where.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return Fail(place, "cannot read the host file " + where.string() + ": " + std::strerror(errno));
+  struct stat facts {};
+  bool ok = ::fstat(fd, &facts) == 0;
+  std::string why = ok ? "" : std::strerror(errno);
+  if (ok && !S_ISREG(facts.st_mode)) {
+    ok = false;
+    why = "not a regular file";
+  } else if (ok && static_cast<uint64_t>(facts.st_size) > recipe_.volume_bytes) {
+    ok = false;
+    why = std::to_string(facts.st_size) + " bytes cannot fit the volume";
+  }
+  std::vector<uint8_t>& bytes = file->content.host_bytes;
+  if (ok) bytes.resize(static_cast<std::size_t>(facts.st_size));
+  for (std::size_t done = 0; ok && done < bytes.size();) {
+    const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) why = std::strerror(errno);
+    if (got <= 0) {
+      ok = got == 0;  // shorter than it was: what there is
+      bytes.resize(done);
+      break;
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+  if (!ok) return Fail(place, "the host file " + where.string() + ": " + why);
+  return true;
+}
+
+bool Reader::Content(const Json& step, const std::string& place, FileRecipe* file, bool size_optional) {
+  FileContent& content = file->content;
+  content.seed = ContentSeed(recipe_.seed, file->path, file->stream);
+  if (!Unsigned(step, place, "seed", false, 0, ~uint64_t{0}, &content.seed)) return false;
+  const auto kind = step.find("content");
+  const std::string name = kind == step.end() ? "random" : kind->is_string() ? kind->get<std::string>() : "";
+  const std::string where = Member(place, "content");
   if (name == "random") content.kind = FileContent::Kind::kRandom;
   else if (name == "zero") content.kind = FileContent::Kind::kZero;
   else if (name == "jpeg") content.kind = FileContent::Kind::kJpeg;
   else if (name == "png") content.kind = FileContent::Kind::kPng;
-  else if (name == "pattern") {
-    content.kind = FileContent::Kind::kPattern;
-    const JsonValue* pattern = step.Find("pattern");
-    if (!pattern || !pattern->is_string() || pattern->text().empty())
-      return check.Fail("content \"pattern\" needs \"pattern\": the text to repeat");
-    content.pattern = pattern->text();
-  } else if (name == "host") {
-    content.kind = FileContent::Kind::kHost;
-    const JsonValue* host = step.Find("host");
-    if (!host || !host->is_string() || host->text().empty())
-      return check.Fail("content \"host\" needs \"host\": a file on this computer");
-    content.host_path = host->text();
-    std::filesystem::path where(content.host_path);
-    if (where.is_relative()) where = std::filesystem::path(base_folder) / where;
-    std::ifstream in(where, std::ios::binary);
-    if (!in) return check.Fail("cannot read the host file " + where.string());
-    content.host_bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!size_given) {
+  else if (name == "pattern") content.kind = FileContent::Kind::kPattern;
+  else if (name == "host") content.kind = FileContent::Kind::kHost;
+  else return Fail(where, "takes random, zero, pattern, host, jpeg or png");
+  const auto pattern = step.find("pattern");
+  if ((pattern != step.end()) != (name == "pattern"))
+    return Fail(Member(place, "pattern"), "goes with content \"pattern\": the text to repeat");
+  if (pattern != step.end()) {
+    if (!pattern->is_string() || pattern->get_ref<const std::string&>().empty())
+      return Fail(Member(place, "pattern"), "takes the text to repeat");
+    content.pattern = pattern->get<std::string>();
+  }
+  const auto host = step.find("host");
+  if ((host != step.end()) != (name == "host"))
+    return Fail(Member(place, "host"), "goes with content \"host\": a file beside the recipe");
+  if (host != step.end()) {
+    if (!host->is_string() || host->get_ref<const std::string&>().empty())
+      return Fail(Member(place, "host"), "takes a file beside the recipe");
+    content.host_path = host->get<std::string>();
+    if (!HostFile(Member(place, "host"), file)) return false;
+    if (!file->size_given) {
       file->size = content.host_bytes.size();
       file->size_given = true;
     }
-  } else {
-    return check.Fail("\"content\" takes random, zero, pattern, host, jpeg or png");
   }
-  if (!file->size_given && !size_optional) return check.Fail("\"size\" is required");
-  const uint64_t smallest = content.kind == FileContent::Kind::kJpeg ? 22
-                            : content.kind == FileContent::Kind::kPng ? 45 : 0;
-  if (file->size < smallest && file->size != 0)
-    return check.Fail("a " + name + " file needs at least " + std::to_string(smallest) + " bytes");
+  if (!file->size_given && !size_optional) return Fail(Member(place, "size"), "is required");
+  const uint64_t smallest = content.kind == FileContent::Kind::kJpeg ? kSmallestJpeg
+                            : content.kind == FileContent::Kind::kPng ? kSmallestPng : 0;
+  if (file->size_given && file->size < smallest)
+    return Fail(Member(place, "size"), "a " + name + " picture needs at least " + std::to_string(smallest) + " bytes");
+  // An overwrite's picture takes the runs' size: at least one cluster.
+  if (!file->size_given && recipe_.cluster_size < smallest)
+    return Fail(place, "a " + name + " picture of one " + std::to_string(recipe_.cluster_size) +
+                           "-byte cluster is too small: give \"size\" of at least " + std::to_string(smallest));
   return true;
 }
 
-bool ReadFile(const JsonValue& step, const std::string& base_folder, uint64_t recipe_seed,
-              FileRecipe* file, Checker& check, bool size_optional = false) {
-  if (!ReadPath(step, "path", &file->path, check)) return false;
-  if (const JsonValue* stream = step.Find("stream")) {
-    if (!stream->is_string() || stream->text().find_first_of(":/") != std::string::npos)
-      return check.Fail("\"stream\" takes a stream name");
-    file->stream = stream->text();
+bool Reader::File(const Json& step, const std::string& place, FileRecipe* file, bool size_optional) {
+  if (!Path(step, place, "path", &file->path)) return false;
+  if (const auto stream = step.find("stream"); stream != step.end()) {
+    if (!stream->is_string() || stream->get_ref<const std::string&>().empty())
+      return Fail(Member(place, "stream"), "takes a stream name");
+    file->stream = stream->get<std::string>();
+    for (unsigned char c : file->stream)
+      if (c < 0x20 || c == ':' || c == '/')
+        return Fail(Member(place, "stream"), "a stream name holds no control characters, ':' or '/'");
+    if (Utf16Length(file->stream) > 255) return Fail(Member(place, "stream"), "is at most 255 characters");
   }
-  const JsonValue* size = step.Find("size");
-  if (size && !ReadSize(*size, &file->size))
-    return check.Fail("\"size\" takes bytes, or a text such as \"64K\"");
-  file->size_given = size != nullptr;
-  if (!ReadContent(step, base_folder, recipe_seed, file, size_optional, check)) return false;
-  if (const JsonValue* sparse = step.Find("data")) {
+  if (const auto size = step.find("size"); size != step.end()) {
+    if (!Size(*size, Member(place, "size"), &file->size)) return false;
+    file->size_given = true;
+  }
+  if (!Content(step, place, file, size_optional)) return false;
+  if (const auto sparse = step.find("data"); sparse != step.end()) {
+    const std::string where = Member(place, "data");
+    if (!sparse->is_array() || sparse->empty())
+      return Fail(where, "lists [offset, length] ranges of a sparse file");
     uint64_t end = 0;
-    if (!sparse->is_array() || sparse->items().empty())
-      return check.Fail("\"data\" lists [offset, length] ranges of a sparse file");
-    for (const JsonValue& range : sparse->items()) {
+    for (std::size_t i = 0; i < sparse->size(); ++i) {
+      const Json& range = (*sparse)[i];
       DataRange r;
-      if (!range.is_array() || range.items().size() != 2 || !ReadSize(range.items()[0], &r.offset) ||
-          !ReadSize(range.items()[1], &r.length) || r.length == 0)
-        return check.Fail("\"data\" ranges are [offset, length] with length above 0");
-      if (r.offset < end || r.offset + r.length > file->size)
-        return check.Fail("\"data\" ranges must be in order, apart, and inside the file");
+      if (!range.is_array() || range.size() != 2 || !Size(range[0], Item(where, i), &r.offset) ||
+          !Size(range[1], Item(where, i), &r.length) || r.length == 0)
+        return Fail(Item(where, i), "a range is [offset, length] with length above 0");
+      if (r.offset < end || r.offset > file->size || r.length > file->size - r.offset)
+        return Fail(Item(where, i), "ranges must be in order, apart, and inside the file's size");
       end = r.offset + r.length;
       file->data.push_back(r);
     }
+    if (file->content.kind == FileContent::Kind::kJpeg || file->content.kind == FileContent::Kind::kPng)
+      return Fail(where, "a picture has no holes");
   }
-  if (const JsonValue* reuse = step.Find("reuse_record_of")) {
-    if (!ReadPath(step, "reuse_record_of", &file->reuse_record_of, check)) return false;
-    (void)reuse;
+  if (step.contains("reuse_record_of") && !Path(step, place, "reuse_record_of", &file->reuse_record_of))
+    return false;
+  return true;
+}
+
+bool Reader::Volume(const Json& volume, const std::string& place) {
+  if (!volume.is_object()) return Fail(place, "is an object: {\"size\": \"64M\", ...}");
+  if (!OnlyKeys(volume, place, "\"volume\"", {"size", "cluster_size", "sector_size", "label", "freed"}))
+    return false;
+  uint64_t number = recipe_.cluster_size;
+  if (!Unsigned(volume, place, "cluster_size", false, 512, 65536, &number)) return false;
+  if (number & (number - 1)) return Fail(Member(place, "cluster_size"), "takes a power of two from 512 to 65536");
+  recipe_.cluster_size = static_cast<uint32_t>(number);
+  number = recipe_.sector_size;
+  if (!Unsigned(volume, place, "sector_size", false, 256, 4096, &number)) return false;
+  if ((number & (number - 1)) || number > recipe_.cluster_size)
+    return Fail(Member(place, "sector_size"), "takes a power of two from 256 to 4096, at most the cluster size");
+  recipe_.sector_size = static_cast<uint32_t>(number);
+  const auto size = volume.find("size");
+  if (size == volume.end()) return Fail(Member(place, "size"), "is required");
+  if (!Size(*size, Member(place, "size"), &recipe_.volume_bytes)) return false;
+  // NTFS counts clusters in 32 bits on Windows.
+  const uint64_t largest = uint64_t{recipe_.cluster_size} * 0xFFFFFFFFu;
+  if (recipe_.volume_bytes < (2u << 20) || recipe_.volume_bytes > largest)
+    return Fail(Member(place, "size"), "takes 2M to " + std::to_string(largest) + " bytes with " +
+                                           std::to_string(recipe_.cluster_size) + "-byte clusters");
+  if (const auto label = volume.find("label"); label != volume.end()) {
+    if (!label->is_string() || Utf16Length(label->get<std::string>()) > 32)
+      return Fail(Member(place, "label"), "takes a text of up to 32 characters");
+    recipe_.label = label->get<std::string>();
+    for (unsigned char c : recipe_.label)
+      if (c < 0x20) return Fail(Member(place, "label"), "holds no control characters");
+  }
+  if (const auto freed = volume.find("freed"); freed != volume.end()) {
+    if (!freed->is_string() || (*freed != "zero" && *freed != "keep"))
+      return Fail(Member(place, "freed"), "takes \"zero\" or \"keep\"");
+    recipe_.keep_freed = *freed == "keep";
   }
   return true;
 }
 
-bool ReadLayout(const JsonValue& step, Step* out, Checker& check) {
-  if (const JsonValue* split = step.Find("split")) {
-    if (!split->is_object()) return check.Fail("\"split\" maps paths to piece counts");
-    for (const auto& [path, how] : split->members()) {
+bool Reader::Layout(const Json& step, const std::string& place, cli::Step* out) {
+  if (const auto split = step.find("split"); split != step.end()) {
+    const std::string where = Member(place, "split");
+    if (!split->is_object()) return Fail(where, "maps paths to piece counts or piece sizes");
+    for (const auto& [path, how] : split->items()) {
+      const std::string at = where + "[" + Json(path).dump() + "]";
       LayoutSplit s;
-      s.path = path;
-      uint64_t count = 0;
-      if (how.AsUnsigned(&count) && count >= 1 && count <= 100000) {
-        s.pieces = static_cast<uint32_t>(count);
-      } else if (how.is_array() && !how.items().empty()) {
-        for (const JsonValue& clusters : how.items()) {
-          uint64_t c = 0;
-          if (!clusters.AsUnsigned(&c) || c == 0) return check.Fail("piece sizes are clusters above 0");
-          s.piece_clusters.push_back(c);
+      if (!PathText(path, at, &s.path)) return false;
+      if (how.is_number_unsigned() && how.get<uint64_t>() >= 1 && how.get<uint64_t>() <= kMostPieces) {
+        s.pieces = static_cast<uint32_t>(how.get<uint64_t>());
+      } else if (how.is_array() && !how.empty() && how.size() <= kMostPieces) {
+        for (std::size_t i = 0; i < how.size(); ++i) {
+          if (!how[i].is_number_unsigned() || how[i].get<uint64_t>() == 0 ||
+              how[i].get<uint64_t>() > 0xFFFFFFFFu)
+            return Fail(Item(at, i), "a piece size is a number of clusters from 1 to 4294967295");
+          s.piece_clusters.push_back(how[i].get<uint64_t>());
         }
         s.pieces = static_cast<uint32_t>(s.piece_clusters.size());
       } else {
-        return check.Fail("\"split\" of " + path + " takes a piece count or piece sizes");
+        return Fail(at, "takes a piece count from 1 to " + std::to_string(kMostPieces) +
+                            ", or a list of piece sizes in clusters");
       }
       out->split.push_back(s);
     }
   }
-  const JsonValue* arrange = step.Find("arrange");
-  if (!arrange || !arrange->is_array() || arrange->items().empty())
-    return check.Fail("\"arrange\" lists pieces (\"/a.jpg#2\", \"/b.jpg\") and gaps ({\"gap\": 4})");
-  std::set<std::string> seen;
-  for (const JsonValue& item : arrange->items()) {
+  const auto arrange = step.find("arrange");
+  const std::string where = Member(place, "arrange");
+  if (arrange == step.end() || !arrange->is_array() || arrange->empty())
+    return Fail(where, "lists pieces (\"/a.jpg#2\", \"/b.jpg\") and gaps ({\"gap\": 4})");
+  for (std::size_t i = 0; i < arrange->size(); ++i) {
+    const Json& item = (*arrange)[i];
+    const std::string at = Item(where, i);
     LayoutItem li;
     if (item.is_object()) {
-      if (!ReadUnsigned(item, "gap", &li.gap, check, true) || li.gap == 0)
-        return check.Fail("a gap is {\"gap\": clusters above 0}");
+      if (!OnlyKeys(item, at, "a gap", {"gap"}) ||
+          !Unsigned(item, at, "gap", true, 1, 0xFFFFFFFFu, &li.gap))
+        return false;
     } else if (item.is_string()) {
-      li.path = item.text();
-      if (const std::size_t hash = li.path.rfind('#'); hash != std::string::npos) {
+      std::string text = item.get<std::string>();
+      if (const std::size_t hash = text.rfind('#'); hash != std::string::npos) {
+        const std::string number = text.substr(hash + 1);
         uint64_t piece = 0;
-        JsonValue number;
-        std::string ignored;
-        if (!JsonValue::Parse(li.path.substr(hash + 1), &number, &ignored) ||
-            !number.AsUnsigned(&piece) || piece == 0 || piece > 100000)
-          return check.Fail("\"" + li.path + "\": a piece is PATH#NUMBER, from 1");
+        bool digits = !number.empty() && number.size() <= 6 && number[0] != '0';
+        for (char c : number) digits = digits && c >= '0' && c <= '9';
+        if (digits) piece = std::stoull(number);
+        if (!digits || piece == 0 || piece > kMostPieces)
+          return Fail(at, "\"" + text + "\": a piece is PATH#N, N from 1 to " + std::to_string(kMostPieces));
         li.piece = static_cast<uint32_t>(piece);
-        li.path = li.path.substr(0, hash);
+        text.erase(hash);
       }
-      if (!seen.insert(item.text()).second) return check.Fail(item.text() + " is placed twice");
+      if (!PathText(text, at, &li.path)) return false;
     } else {
-      return check.Fail("\"arrange\" holds paths and gaps");
+      return Fail(at, "a piece (\"/a.jpg#2\") or a gap ({\"gap\": 4})");
     }
     out->arrange.push_back(li);
   }
   return true;
 }
 
-bool ReadStep(const JsonValue& step, const std::string& base_folder, uint64_t recipe_seed,
-              Step* out, Checker& check) {
-  if (!step.is_object()) return check.Fail("a step is an object with \"op\"");
-  const JsonValue* op = step.Find("op");
-  if (!op || !op->is_string()) return check.Fail("\"op\" is required");
-  out->op = op->text();
+bool Reader::Step(const Json& step, const std::string& place, cli::Step* out) {
+  if (!step.is_object()) return Fail(place, "a step is an object with \"op\"");
+  const auto op = step.find("op");
+  if (op == step.end() || !op->is_string()) return Fail(Member(place, "op"), "is required");
+  out->op = op->get<std::string>();
   const std::string& name = out->op;
+  const std::string what = "a " + name + " step";
   if (name == "folder") {
     out->kind = Step::Kind::kFolder;
-    return ReadPath(step, "path", &out->path, check);
+    return OnlyKeys(step, place, what, {"op", "path"}) && Path(step, place, "path", &out->path);
   }
   if (name == "create") {
     out->kind = Step::Kind::kCreate;
-    if (!ReadFile(step, base_folder, recipe_seed, &out->file, check)) return false;
+    if (!OnlyKeys(step, place, what,
+                  {"op", "path", "stream", "size", "content", "pattern", "host", "seed", "data",
+                   "reuse_record_of"}) ||
+        !File(step, place, &out->file, false))
+      return false;
     out->path = out->file.path;
     return true;
   }
   if (name == "fragment") {
     out->kind = Step::Kind::kFragment;
-    uint64_t slider = kFragmentSizeLarge, seed = recipe_seed & 0xFFFFFFFFu;
-    if (!ReadPath(step, "path", &out->path, check) ||
-        !ReadUnsigned(step, "count", &out->count, check, true) ||
-        !ReadUnsigned(step, "size", &slider, check, false) ||
-        !ReadUnsigned(step, "seed", &seed, check, false))
+    uint64_t slider = kFragmentSizeLarge, seed = recipe_.seed & 0xFFFFFFFFu;
+    if (!OnlyKeys(step, place, what, {"op", "path", "count", "method", "size", "seed"}) ||
+        !Path(step, place, "path", &out->path) ||
+        !Unsigned(step, place, "count", true, 1, ~uint64_t{0}, &out->count) ||
+        !Unsigned(step, place, "size", false, kFragmentSizeSmall, kFragmentSizeLarge, &slider) ||
+        !Unsigned(step, place, "seed", false, 0, 0xFFFFFFFFu, &seed))
       return false;
-    if (slider < kFragmentSizeSmall || slider > kFragmentSizeLarge)
-      return check.Fail("\"size\" takes 1 to 10, as the fragment command's --size");
-    if (seed > 0xFFFFFFFFu) return check.Fail("\"seed\" takes 0 to 4294967295");
     out->slider = static_cast<int>(slider);
     out->seed = static_cast<uint32_t>(seed);
     out->method = 0;
-    if (const JsonValue* method = step.Find("method");
-        method && (!method->is_string() || !PlacementMethodByName(method->text(), &out->method)))
-      return check.Fail("\"method\" takes concentrated, scattered, random or first-fit");
+    if (const auto method = step.find("method");
+        method != step.end() && (!method->is_string() || !PlacementMethodByName(method->get<std::string>(), &out->method)))
+      return Fail(Member(place, "method"), "takes concentrated, scattered, random or first-fit");
     return true;
   }
   if (name == "layout") {
     out->kind = Step::Kind::kLayout;
-    return ReadLayout(step, out, check);
+    return OnlyKeys(step, place, what, {"op", "split", "arrange"}) && Layout(step, place, out);
   }
   if (name == "delete") {
     out->kind = Step::Kind::kDelete;
-    if (const JsonValue* recursive = step.Find("recursive")) {
-      if (!recursive->is_bool()) return check.Fail("\"recursive\" takes true or false");
-      out->recursive = recursive->boolean();
-    }
-    return ReadPath(step, "path", &out->path, check);
+    return OnlyKeys(step, place, what, {"op", "path", "recursive"}) &&
+           Boolean(step, place, "recursive", &out->recursive) && Path(step, place, "path", &out->path);
   }
   if (name == "overwrite") {
     out->kind = Step::Kind::kOverwrite;
-    if (!ReadPath(step, "deleted", &out->deleted, check)) return false;
-    const JsonValue* pieces = step.Find("pieces");
-    if (!pieces || !pieces->is_array() || pieces->items().empty())
-      return check.Fail("\"pieces\" lists the runs (from 1) of the deleted file to cover");
-    for (const JsonValue& piece : pieces->items()) {
-      uint64_t number = 0;
-      if (!piece.AsUnsigned(&number) || number == 0 || number > 100000)
-        return check.Fail("\"pieces\" lists run numbers from 1");
-      out->pieces.push_back(static_cast<uint32_t>(number));
+    if (!OnlyKeys(step, place, what,
+                  {"op", "path", "deleted", "pieces", "size", "content", "pattern", "host", "seed"}) ||
+        !Path(step, place, "deleted", &out->deleted))
+      return false;
+    const auto pieces = step.find("pieces");
+    const std::string where = Member(place, "pieces");
+    if (pieces == step.end() || !pieces->is_array() || pieces->empty())
+      return Fail(where, "lists the runs (from 1) of the deleted file to cover");
+    for (std::size_t i = 0; i < pieces->size(); ++i) {
+      const Json& piece = (*pieces)[i];
+      if (!piece.is_number_unsigned() || piece.get<uint64_t>() == 0 || piece.get<uint64_t>() > kMostPieces)
+        return Fail(Item(where, i), "a run number from 1 to " + std::to_string(kMostPieces));
+      const auto number = static_cast<uint32_t>(piece.get<uint64_t>());
+      for (uint32_t earlier : out->pieces)
+        if (earlier == number) return Fail(Item(where, i), "run " + std::to_string(number) + " is named twice");
+      out->pieces.push_back(number);
     }
     // The size follows from the pieces when not given.
-    if (!ReadFile(step, base_folder, recipe_seed, &out->file, check, true)) return false;
+    if (!File(step, place, &out->file, true)) return false;
     out->path = out->file.path;
     return true;
   }
@@ -272,71 +490,63 @@ bool ReadStep(const JsonValue& step, const std::string& base_folder, uint64_t re
     uint64_t percent = 30;
     out->min_size = 512;
     out->max_size = 1 << 20;
-    if (!ReadPath(step, "folder", &out->path, check) ||
-        !ReadUnsigned(step, "files", &out->age_files, check, true) ||
-        !ReadUnsigned(step, "free_pieces", &out->free_pieces, check, false) ||
-        !ReadUnsigned(step, "delete_percent", &percent, check, false))
+    if (!OnlyKeys(step, place, what,
+                  {"op", "folder", "files", "min_size", "max_size", "delete_percent", "free_pieces", "list"}) ||
+        !Path(step, place, "folder", &out->path) ||
+        !Unsigned(step, place, "files", true, 1, ~uint64_t{0}, &out->age_files) ||
+        !Unsigned(step, place, "free_pieces", false, 0, ~uint64_t{0}, &out->free_pieces) ||
+        !Unsigned(step, place, "delete_percent", false, 0, 90, &percent) ||
+        !Boolean(step, place, "list", &out->list))
       return false;
-    if (const JsonValue* v = step.Find("min_size"); v && !ReadSize(*v, &out->min_size))
-      return check.Fail("\"min_size\" takes bytes");
-    if (const JsonValue* v = step.Find("max_size"); v && !ReadSize(*v, &out->max_size))
-      return check.Fail("\"max_size\" takes bytes");
+    if (const auto v = step.find("min_size"); v != step.end() && !Size(*v, Member(place, "min_size"), &out->min_size))
+      return false;
+    if (const auto v = step.find("max_size"); v != step.end() && !Size(*v, Member(place, "max_size"), &out->max_size))
+      return false;
     if (out->min_size == 0 || out->min_size > out->max_size)
-      return check.Fail("sizes need 0 < min_size <= max_size");
-    if (percent > 90) return check.Fail("\"delete_percent\" takes 0 to 90");
+      return Fail(Member(place, "min_size"), "sizes need 0 < min_size <= max_size");
+    if (out->max_size > recipe_.volume_bytes)
+      return Fail(Member(place, "max_size"), "cannot fit the volume of " + std::to_string(recipe_.volume_bytes) + " bytes");
     out->delete_percent = static_cast<uint32_t>(percent);
-    if (const JsonValue* list = step.Find("list")) {
-      if (!list->is_bool()) return check.Fail("\"list\" takes true or false");
-      out->list = list->boolean();
-    }
     return true;
   }
-  return check.Fail("unknown op \"" + name +
-                    "\" (folder, create, fragment, layout, delete, overwrite, age)");
+  return Fail(Member(place, "op"), "unknown op \"" + name +
+                                       "\" (folder, create, fragment, layout, delete, overwrite, age)");
+}
+
+bool Reader::Read(const Json& root) {
+  if (!root.is_object()) return Fail("", "a recipe is a JSON object");
+  if (!OnlyKeys(root, "", "a recipe", {"$schema", "volume", "seed", "time", "steps"})) return false;
+  if (const auto schema = root.find("$schema"); schema != root.end() && !schema->is_string())
+    return Fail("$schema", "takes the schema's address");
+  const auto volume = root.find("volume");
+  if (volume == root.end()) return Fail("volume", "is required");
+  if (!Volume(*volume, "volume")) return false;
+  if (!Unsigned(root, "", "seed", true, 0, ~uint64_t{0}, &recipe_.seed)) return false;
+  if (const auto time = root.find("time"); time != root.end()) {
+    if (!time->is_number_integer() || *time < kEarliestTime || *time > kLatestTime)
+      return Fail("time", "takes whole seconds since 1970-01-01 00:00:00 UTC, from " +
+                              std::to_string(kEarliestTime) + " (1601) to " + std::to_string(kLatestTime) +
+                              " (9999)");
+    recipe_.time = time->get<int64_t>();
+  }
+  const auto steps = root.find("steps");
+  if (steps == root.end() || !steps->is_array()) return Fail("steps", "is required: a list of steps");
+  for (std::size_t i = 0; i < steps->size(); ++i) {
+    cli::Step step;
+    if (!Step((*steps)[i], Item("steps", i), &step)) return false;
+    recipe_.steps.push_back(std::move(step));
+  }
+  return true;
 }
 
 }  // namespace
 
-bool ParseRecipe(const std::string& text, const std::string& base_folder, Recipe* recipe,
+bool ParseRecipe(const std::string& text, const RecipeOptions& options, Recipe* recipe,
                  std::string* error) {
   *recipe = Recipe();
-  if (!JsonValue::Parse(text, &recipe->source, error)) return false;
-  const JsonValue& root = recipe->source;
-  Checker check{"", error};
-  if (!root.is_object()) return check.Fail("a recipe is a JSON object");
-  const JsonValue* volume = root.Find("volume");
-  if (!volume || !volume->is_object()) return check.Fail("\"volume\" is required");
-  check.where = "volume: ";
-  const JsonValue* size = volume->Find("size");
-  if (!size || !ReadSize(*size, &recipe->volume_bytes) || recipe->volume_bytes < (2u << 20))
-    return check.Fail("\"size\" takes bytes (at least 2M), or a text such as \"64M\"");
-  uint64_t number = recipe->cluster_size;
-  if (!ReadUnsigned(*volume, "cluster_size", &number, check, false)) return false;
-  if (number < 512 || number > 65536 || (number & (number - 1)))
-    return check.Fail("\"cluster_size\" takes a power of two from 512 to 65536");
-  recipe->cluster_size = static_cast<uint32_t>(number);
-  number = recipe->sector_size;
-  if (!ReadUnsigned(*volume, "sector_size", &number, check, false)) return false;
-  if (number < 256 || number > 4096 || (number & (number - 1)) || number > recipe->cluster_size)
-    return check.Fail("\"sector_size\" takes 256 to 4096, a power of two, at most the cluster size");
-  recipe->sector_size = static_cast<uint32_t>(number);
-  if (const JsonValue* label = volume->Find("label")) {
-    if (!label->is_string() || label->text().size() > 32) return check.Fail("\"label\" takes a short text");
-    recipe->label = label->text();
-  }
-  check.where = "";
-  if (!ReadUnsigned(root, "seed", &recipe->seed, check, true)) return false;
-  if (const JsonValue* time = root.Find("time"); time && !time->AsSigned(&recipe->time))
-    return check.Fail("\"time\" takes seconds since 1970-01-01 00:00:00 UTC");
-  const JsonValue* steps = root.Find("steps");
-  if (!steps || !steps->is_array()) return check.Fail("\"steps\" is required (a list)");
-  for (std::size_t i = 0; i < steps->items().size(); ++i) {
-    check.where = "step " + std::to_string(i + 1) + ": ";
-    Step step;
-    if (!ReadStep(steps->items()[i], base_folder, recipe->seed, &step, check)) return false;
-    recipe->steps.push_back(std::move(step));
-  }
-  return true;
+  if (!ParseStrictJson(text, &recipe->source, error)) return false;
+  if (!Reader(options, recipe, error).Read(recipe->source)) return false;
+  return CheckRecipeSteps(*recipe, error);
 }
 
 }  // namespace shardix::cli

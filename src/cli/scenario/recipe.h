@@ -3,10 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
-#include "cli/scenario/json_value.h"
 #include "volume/ntfsimage/image_builder.h"
 
 namespace shardix::cli {
@@ -72,8 +72,9 @@ struct Step {
 };
 
 struct Recipe {
-  JsonValue source;  // as read, for the manifest
+  nlohmann::ordered_json source;  // as read, for the manifest
   uint64_t volume_bytes = 0;
+  bool keep_freed = false;  // "freed": "keep": clusters freed by moves keep their bytes
   uint32_t cluster_size = 4096;
   uint32_t sector_size = 512;
   std::string label = "Scenario";
@@ -82,9 +83,20 @@ struct Recipe {
   std::vector<Step> steps;
 };
 
-// Reads and checks a recipe; `base_folder` is where host files are looked
-// for. False with a message naming the step on any fault.
-bool ParseRecipe(const std::string& text, const std::string& base_folder, Recipe* recipe,
+struct RecipeOptions {
+  std::string base_folder = ".";  // the recipe's folder: where host files are looked for
+  bool allow_host_path = false;   // host files anywhere, not only inside base_folder
+};
+
+// Reads and checks a whole recipe before anything is made: JSON (no
+// duplicate keys), keys and types, ranges, host files, and what each step
+// refers to. False with a message that starts with the place of the fault in
+// the recipe, as jq writes it: `steps[3].arrange[2]: ...`.
+bool ParseRecipe(const std::string& text, const RecipeOptions& options, Recipe* recipe,
                  std::string* error);
+
+// The steps against each other: paths, pieces and sizes that earlier steps
+// make, and what fits the volume. Part of ParseRecipe.
+bool CheckRecipeSteps(const Recipe& recipe, std::string* error);
 
 }  // namespace shardix::cli

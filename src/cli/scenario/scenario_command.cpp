@@ -1,6 +1,12 @@
-// shardix scenario RECIPE OUT.img [--force] [--quiet]
+// shardix scenario RECIPE OUT.img [--force] [--quiet] [--allow-host-path]
 // shardix scenario --verify MANIFEST IMAGE
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -31,6 +37,35 @@ bool ReadText(const std::string& path, std::string* text) {
   return !in.bad();
 }
 
+// A recipe: a file, or a pipe (`<(...)`), read whole; not a folder, and not
+// an endless device.
+bool ReadRecipe(const std::string& path, std::string* text, std::string* error) {
+  constexpr std::size_t kLargest = 64u << 20;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  struct stat facts {};
+  if (::fstat(fd, &facts) != 0 || S_ISDIR(facts.st_mode)) {
+    *error = S_ISDIR(facts.st_mode) ? "a folder, not a recipe" : std::strerror(errno);
+    ::close(fd);
+    return false;
+  }
+  char buffer[65536];
+  error->clear();
+  while (error->empty()) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) *error = std::strerror(errno);
+    if (got <= 0) break;
+    text->append(buffer, static_cast<std::size_t>(got));
+    if (text->size() > kLargest) *error = "longer than " + std::to_string(kLargest >> 20) + " MiB";
+  }
+  ::close(fd);
+  return error->empty();
+}
+
 bool WriteText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
@@ -38,15 +73,20 @@ bool WriteText(const std::string& path, const std::string& text) {
   return out.good();
 }
 
-int Build(const std::string& recipe_path, const std::string& image, bool force, bool quiet) {
+int Build(const std::string& recipe_path, const std::string& image, bool force, bool quiet,
+          bool allow_host_path) {
   std::string text, error;
-  if (!ReadText(recipe_path, &text)) {
-    std::fprintf(stderr, "shardix scenario: cannot read the recipe %s\n", recipe_path.c_str());
-    return kExitFailure;
+  if (!ReadRecipe(recipe_path, &text, &error)) {
+    std::fprintf(stderr, "shardix scenario: cannot read the recipe %s: %s\n", recipe_path.c_str(),
+                 error.c_str());
+    return kExitUsage;
   }
   Recipe recipe;
-  const std::string base = fs::path(recipe_path).parent_path().string();
-  if (!ParseRecipe(text, base.empty() ? "." : base, &recipe, &error)) {
+  RecipeOptions options;
+  options.base_folder = fs::path(recipe_path).parent_path().string();
+  if (options.base_folder.empty()) options.base_folder = ".";
+  options.allow_host_path = allow_host_path;
+  if (!ParseRecipe(text, options, &recipe, &error)) {
     std::fprintf(stderr, "shardix scenario: %s: %s\n", recipe_path.c_str(), error.c_str());
     return kExitUsage;
   }
@@ -62,17 +102,29 @@ int Build(const std::string& recipe_path, const std::string& image, bool force, 
                  image.c_str());
     return kExitFailure;
   }
-  const std::string json_path = image + ".manifest.json", table_path = image + ".manifest.txt";
-  fs::remove(json_path, fs_error);  // a manifest of an earlier image must not outlive it
-  fs::remove(table_path, fs_error);
-
+  // The image is made under a name of its own beside OUT.img and takes
+  // OUT.img's name only when whole: a build that fails leaves nothing new,
+  // and an earlier OUT.img with its manifest stays as it was.
+  const std::string building = image + ".building-" + std::to_string(::getpid());
+  fs::remove(building, fs_error);
   ScenarioResult result;
   // Ctrl+C and SIGTERM end the build after the change in flight.
   const std::atomic<bool>* stop = InstallStopSignals();
-  if (!BuildScenario(recipe, image, &result, quiet ? nullptr : stdout, stop, &error)) {
-    std::fprintf(stderr, "shardix scenario: %s\nThe image %s is left as far as it got; no manifest "
-                 "was written.\n", error.c_str(), image.c_str());
+  const bool built = BuildScenario(recipe, building, &result, quiet ? nullptr : stdout, stop, &error);
+  if (!built) {
+    fs::remove(building, fs_error);
+    std::fprintf(stderr, "shardix scenario: %s\nNothing was made at %s.\n", error.c_str(), image.c_str());
     if (stop->load()) return StopExitStatus();
+    return kExitFailure;
+  }
+  const std::string json_path = image + ".manifest.json", table_path = image + ".manifest.txt";
+  fs::remove(json_path, fs_error);  // a manifest of an earlier image must not outlive it
+  fs::remove(table_path, fs_error);
+  fs::rename(building, image, fs_error);
+  if (fs_error) {
+    fs::remove(building, fs_error);
+    std::fprintf(stderr, "shardix scenario: naming the image %s failed: %s\n", image.c_str(),
+                 fs_error.message().c_str());
     return kExitFailure;
   }
   const std::string name = fs::path(image).filename().string();
@@ -176,11 +228,12 @@ int Verify(const std::string& manifest_path, const std::string& image) {
 }  // namespace
 
 int RunScenario(const std::vector<std::string>& words) {
-  Arguments args = ParseArguments(words, {"--verify", "--force", "--quiet"}, {});
+  Arguments args = ParseArguments(words, {"--verify", "--force", "--quiet", "--allow-host-path"}, {});
   if (!args.error.empty()) return UsageError(args.error);
   if (args.positional.size() != 2) return UsageError("name two files");
   if (args.Has("--verify")) return Verify(args.positional[0], args.positional[1]);
-  return Build(args.positional[0], args.positional[1], args.Has("--force"), args.Has("--quiet"));
+  return Build(args.positional[0], args.positional[1], args.Has("--force"), args.Has("--quiet"),
+               args.Has("--allow-host-path"));
 }
 
 }  // namespace shardix::cli
