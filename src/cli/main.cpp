@@ -5,6 +5,10 @@
 
 #include "cli/commands.h"
 #include "cli/usage.h"
+#ifdef _WIN32
+#include "cli/console.h"
+#include "volume/unicode_text.h"
+#endif
 
 namespace {
 
@@ -31,14 +35,17 @@ int Scenario(const std::vector<std::string>& args) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+// `argv` in UTF-8, the program's name first.
+int Run(const std::vector<std::string>& argv) {
   using namespace shardix::cli;
-  if (argc < 2) {
+  if (argv.size() < 2) {
     PrintCommandHelp(stderr, "");
     return kExitUsage;
   }
   const std::string command = argv[1];
-  const std::vector<std::string> args(argv + 2, argv + argc);
+  const std::vector<std::string> args(argv.begin() + 2, argv.end());
   if (command == "--version" || command == "version") {
     PrintVersion(stdout);
     return kExitSuccess;
@@ -68,3 +75,23 @@ int main(int argc, char** argv) {
   PrintCommandHelp(stderr, "");
   return kExitUsage;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Windows hands the arguments over as UTF-16 (linked with -municode).
+int wmain(int argc, wchar_t** argv) {
+  using namespace shardix::cli;
+  UseUtf8Console();
+  std::vector<int> invalid;
+  const std::vector<std::string> args = Utf8Arguments(argc, argv, &invalid);
+  if (!invalid.empty()) {
+    // No UTF-8 text can name it: whatever was opened would be another file.
+    std::fprintf(stderr, "shardix: %s\n", shardix::InvalidNameText(args[invalid.front()]).c_str());
+    return kExitFailure;
+  }
+  return Run(args);
+}
+#else
+int main(int argc, char** argv) { return Run(std::vector<std::string>(argv, argv + argc)); }
+#endif
