@@ -6,8 +6,8 @@
 #include "cli/commands.h"
 #include "cli/usage.h"
 #ifdef _WIN32
-#include "cli/console.h"
 #include "volume/unicode_text.h"
+#include "volume/wide_text.h"
 #endif
 
 namespace {
@@ -81,14 +81,16 @@ int Run(const std::vector<std::string>& argv) {
 #ifdef _WIN32
 // Windows hands the arguments over as UTF-16 (linked with -municode).
 int wmain(int argc, wchar_t** argv) {
-  using namespace shardix::cli;
-  UseUtf8Console();
-  std::vector<int> invalid;
-  const std::vector<std::string> args = Utf8Arguments(argc, argv, &invalid);
-  if (!invalid.empty()) {
-    // No UTF-8 text can name it: whatever was opened would be another file.
-    std::fprintf(stderr, "shardix: %s\n", shardix::InvalidNameText(args[invalid.front()]).c_str());
-    return kExitFailure;
+  shardix::UseUtf8ConsoleOutput();
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) {
+    bool valid = true;
+    args.push_back(shardix::Utf8FromWide(argv[i], &valid));
+    // No UTF-8 text names it: whatever opened would be another file.
+    if (!valid) {
+      std::fprintf(stderr, "shardix: %s\n", shardix::InvalidNameText(args.back()).c_str());
+      return shardix::cli::kExitFailure;
+    }
   }
   return Run(args);
 }

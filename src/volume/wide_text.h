@@ -21,4 +21,8 @@ std::wstring WidePathForOpen(const std::string& path);
 // True when `path` names an existing file that is not a folder.
 bool IsExistingPlainFile(const std::string& path);
 
+// Switches the console's output code page to UTF-8 while the program runs,
+// when there is a console, and back at exit: the program writes UTF-8.
+void UseUtf8ConsoleOutput();
+
 }  // namespace shardix

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "volume/unicode_text.h"
 #include "volume/wide_text.h"
 
@@ -30,6 +32,26 @@ std::wstring WidePathForOpen(const std::string& path) {
   if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
   if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return L"\\\\?\\" + full;
   return wide;
+}
+
+namespace {
+
+UINT g_previous_output_cp = 0;
+
+void RestoreConsoleOutput() {
+  if (g_previous_output_cp != 0) SetConsoleOutputCP(g_previous_output_cp);
+}
+
+}  // namespace
+
+void UseUtf8ConsoleOutput() {
+  // GetConsoleOutputCP answers 0 without a console; output to a file or a
+  // pipe takes the UTF-8 bytes as they are.
+  const UINT current = GetConsoleOutputCP();
+  if (current == 0 || current == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8)) return;
+  // The console outlives the program: leave it as found.
+  g_previous_output_cp = current;
+  std::atexit(RestoreConsoleOutput);
 }
 
 bool IsExistingPlainFile(const std::string& path) {

@@ -15,7 +15,10 @@
 #include "volume/ntfsimage/consistency_check.h"
 #include "volume/unicode_text.h"
 #ifdef _WIN32
+#include <windows.h>
+
 #include "tests/volume/wine_host.h"
+#include "volume/wide_text.h"
 #endif
 
 namespace shardix::test {
@@ -52,6 +55,7 @@ class UnicodeNameTest : public ::testing::Test {
       std::filesystem::create_directory(PathFromUtf8(folder), error);
       ASSERT_FALSE(error) << folder << ": " << error.message();
     }
+    folder_ = folder;
     image_ = folder + "/volume.img";
     ASSERT_TRUE(MakeNtfsImage(image_, 16 << 20, 4096)) << image_;
     content_ = PseudoRandomBytes(300000, 23);
@@ -108,7 +112,7 @@ class UnicodeNameTest : public ::testing::Test {
   }
 
   ScratchDir scratch_;
-  std::string image_;
+  std::string folder_, image_;
   std::vector<uint8_t> content_;
 };
 
@@ -125,7 +129,54 @@ TEST_F(UnicodeNameTest, PathPastTheClassicLimit) {
   AnalyzeFragmentDefragment();
 }
 
+TEST_F(UnicodeNameTest, ReportGoesIntoSuchAFolderButNeverOverTheImage) {
+  MakeImageIn({kFolder});
+  const std::vector<uint8_t> image_before = ReadHostFile(image_);
+  const std::string report = folder_ + "/Bericht \xE2\x98\x83.txt";
+  for (const std::string& target : {image_, report}) {
+    bool ok = false;
+    RunCommand(Utf8Shell(std::string(SHARDIX_CLI) + " volume-info " + ShellQuote(image_) + " --save " +
+                         ShellQuote(target)),
+               &ok);
+    // The image itself never takes the report, whatever its name.
+    EXPECT_EQ(ok, target == report) << target;
+  }
+  EXPECT_EQ(ReadHostFile(image_), image_before);
+  const std::vector<uint8_t> saved = ReadHostFile(report);
+  EXPECT_EQ(std::string(saved.begin(), saved.end()).substr(0, 15), "Disk summary:\r\n");
+}
+
 #ifdef _WIN32
+// Started directly, since no shell carries an unpaired surrogate.
+TEST_F(UnicodeNameTest, ArgumentThatIsNotValidUtf16IsRefused) {
+  const std::string errors = scratch_.path() + "\\errors.txt";
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE out = CreateFileW(WideFromUtf8(errors).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(out, INVALID_HANDLE_VALUE);
+  std::wstring command = L"\"" + WideFromUtf8(wine_host::WindowsPath(SHARDIX_CLI_EXE)) + L"\" analyze \"" +
+                         WideFromUtf8(scratch_.path()) + L"\\a" + wchar_t(0xD800) + L".bin\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = out;
+  startup.hStdError = out;
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                             &process));
+  CloseHandle(out);
+  ASSERT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  EXPECT_EQ(code, 1u);
+  const std::vector<uint8_t> bytes = ReadHostFile(errors);
+  const std::string text(bytes.begin(), bytes.end());
+  EXPECT_NE(text.find("a" + std::string(kReplacementCharacter) + ".bin is not valid Unicode"), std::string::npos)
+      << text;
+}
+
 // The native program, built first in the same clone (scripts/test.sh).
 TEST_F(UnicodeNameTest, AnswersAsTheNativeProgramDoes) {
   const std::string native = SHARDIX_NATIVE_CLI;
