@@ -2,9 +2,6 @@
 // flagged instead of quietly naming another file.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
 #include "volume/unicode_text.h"
 
 namespace shardix {
@@ -44,20 +41,6 @@ TEST(UnicodeText, MalformedUtf8IsReplacedAndFlagged) {
     // A forbidden form never decodes to the character it spells ('/', a surrogate).
     EXPECT_EQ(converted.find(u'/'), std::u16string::npos);
   }
-}
-
-TEST(UnicodeText, PathsKeepTheirNameOnDisk) {
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-      ("shardix-unicode-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-  std::filesystem::create_directories(folder);
-  const std::string file = Utf8FromPath(folder) + "/" + kName;
-  { std::ofstream(PathFromUtf8(file)) << "x"; }
-  bool found = false;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    found = found || Utf8FromPath(entry.path().filename()) == kName;
-  EXPECT_TRUE(found);
-  EXPECT_TRUE(std::filesystem::exists(PathFromUtf8(file)));
-  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
