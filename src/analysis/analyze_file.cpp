@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <vector>
 
 #include "analysis/file_display.h"
 #include "display/text_util.h"
@@ -52,10 +53,12 @@ bool AnalyzeFile(FileSession& session, const std::string& typed_name, Display& d
   uint32_t volume_error = kErrorSuccess;
   ResetFileDisplay(display);
 
-  char name[kTextBufferSize] = {};
-  std::strncpy(name, typed_name.c_str(), sizeof name - 1);
+  // The whole text: the 511 characters of a name box take up to three
+  // times as many bytes in UTF-8, and a name cut short names another file.
+  std::vector<char> buffer(typed_name.begin(), typed_name.end());
+  buffer.push_back('\0');
+  char* name = TrimWhitespace(buffer.data());
   session.file.reset();
-  TrimWhitespace(name);
 
   if (name[0] == '\0') {
     display.SetStatusError("Please enter a valid file to analyze.");

@@ -13,30 +13,31 @@
 namespace shardix {
 
 bool BrowseForFile(HWND window) {
-  char name[kTextBufferSize];
-  GetDlgItemTextA(window, IDC_FILE_NAME, name, sizeof name);
+  // 512 characters, wide: the dialog hands back any name the volume holds.
+  wchar_t name[kTextBufferSize];
+  GetDlgItemTextW(window, IDC_FILE_NAME, name, static_cast<int>(kTextBufferSize));
 
-  OPENFILENAMEA request = {};
+  OPENFILENAMEW request = {};
   // The record without the fields Windows 2000 added (88 bytes in a 32-bit
   // build): the plain dialog, no places bar.
-  request.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+  request.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
   request.hwndOwner = window;
   request.lpstrFilter = nullptr;
   request.lpstrFile = name;  // the dialog starts from the name already typed
-  request.nMaxFile = sizeof name;
-  request.lpstrTitle = "Fragment file";
+  request.nMaxFile = static_cast<DWORD>(kTextBufferSize);
+  request.lpstrTitle = L"Fragment file";
   request.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
 
   bool chosen = Ui().ShowOpenFileDialog(&request);
   DWORD error = chosen ? 0 : Ui().LastFileDialogError();
   if (!chosen && error == FNERR_INVALIDFILENAME) {
     // The typed text is no file name: start from an empty one instead.
-    name[0] = '\0';
+    name[0] = L'\0';
     chosen = Ui().ShowOpenFileDialog(&request);
     error = chosen ? 0 : Ui().LastFileDialogError();
   }
-  if (!chosen) GetDlgItemTextA(window, IDC_FILE_NAME, name, sizeof name);
-  SetDlgItemTextA(window, IDC_FILE_NAME, name);
+  if (!chosen) GetDlgItemTextW(window, IDC_FILE_NAME, name, static_cast<int>(kTextBufferSize));
+  SetDlgItemTextW(window, IDC_FILE_NAME, name);
 
   if (error != 0) {
     // Cancelling leaves no error; anything else is the dialog failing.

@@ -12,6 +12,7 @@
 #include "app/commands_win.h"
 #include "display/text_util.h"
 #include "app/ui_services_win.h"
+#include "volume/wide_text.h"
 
 namespace shardix {
 namespace {
@@ -21,7 +22,7 @@ constexpr char kHelpErrorCaption[] = "Error opening browser to display Help file
 // The error box: the explanation, then a blank line and the path when there
 // is one.
 void ShowHelpError(HWND window, const char* explanation, const char* help_path) {
-  char text[kTextBufferSize];
+  char text[kTextBufferBytes];
   if (help_path[0] != '\0') {
     std::snprintf(text, sizeof text, "%s\n\n%s", explanation, help_path);
   } else {
@@ -59,19 +60,24 @@ const char* ShellErrorText(INT_PTR result) {
 }
 
 bool ShowHelp(HWND window) {
-  char program_path[kTextBufferSize];
-  const DWORD length = GetModuleFileNameA(nullptr, program_path, sizeof program_path);
+  // Wide, then UTF-8: the program may lie in a folder of any name.
+  wchar_t wide_path[kTextBufferSize];
+  const DWORD length = GetModuleFileNameW(nullptr, wide_path, kTextBufferSize);
   if (length == 0) {
     ReportSystemError(window, "GetModuleFileName() Error", GetLastError(), MB_ICONEXCLAMATION);
     return false;
   }
   // A cut path would name some other folder.
-  if (length >= sizeof program_path) {
+  if (length >= kTextBufferSize) {
     ReportSystemError(window, "GetModuleFileName() Error", ERROR_INSUFFICIENT_BUFFER, MB_ICONEXCLAMATION);
     return false;
   }
-  char help_path[kTextBufferSize];
-  if (!HelpPathFor(program_path, help_path, sizeof help_path)) {
+  const std::string program_utf8 = Utf8FromWide(std::wstring_view(wide_path, length));
+  const char* program_path = program_utf8.c_str();
+  // 512 characters, as the program's paths hold, in UTF-8.
+  char help_path[kTextBufferBytes];
+  if (!HelpPathFor(program_path, help_path, sizeof help_path) ||
+      WideFromUtf8(help_path).size() >= kTextBufferSize) {
     ShowHelpError(window, "The help file's path is too long", program_path);
     return false;
   }

@@ -10,6 +10,7 @@
 #include "display/text_util.h"
 #include "app/ui_services_win.h"
 #include "app/window_display_win.h"
+#include "app/window_text_win.h"
 #include "resource.h"
 
 namespace shardix {
@@ -36,9 +37,7 @@ void RunCommand(HWND window, int id) {
 bool ColorStatusLine(HWND window, HDC dc, HWND control, LRESULT* result) {
   SetBkMode(dc, TRANSPARENT);
   if (GetParent(control) != window || GetDlgCtrlID(control) != IDC_STATUS) return false;
-  char text[kTextBufferSize];
-  GetWindowTextA(control, text, sizeof text);
-  if (IsErrorStatus(text)) SetTextColor(dc, kErrorTextColor);
+  if (IsErrorStatus(ControlText(control).c_str())) SetTextColor(dc, kErrorTextColor);
   // A system brush: the same one on every repaint, never to be deleted.
   *result = reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
   return true;
@@ -93,7 +92,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     default:
       break;
   }
-  return DefWindowProcA(window, message, wparam, lparam);
+  return DefWindowProcW(window, message, wparam, lparam);
 }
 
 }  // namespace shardix

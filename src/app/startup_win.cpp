@@ -25,7 +25,7 @@ void TraceSystemError(const char* call, DWORD code) {
 }
 
 void RegisterMainWindowClass(HINSTANCE instance) {
-  WNDCLASSEXA window_class = {};
+  WNDCLASSEXW window_class = {};
   window_class.cbSize = sizeof window_class;
   window_class.style = 0;
   window_class.lpfnWndProc = MainWndProc;
@@ -33,17 +33,17 @@ void RegisterMainWindowClass(HINSTANCE instance) {
   // The room that a window made from a dialog template needs.
   window_class.cbWndExtra = DLGWINDOWEXTRA;
   window_class.hInstance = instance;
-  window_class.hIcon = LoadIconA(instance, SHARDMILL_NAME);
+  window_class.hIcon = LoadIconW(instance, L"" SHARDMILL_NAME);
   window_class.hIconSm = window_class.hIcon;
   window_class.hCursor = LoadCursor(nullptr, IDC_ARROW);
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   window_class.lpszMenuName = nullptr;
-  window_class.lpszClassName = SHARDMILL_NAME;
-  if (RegisterClassExA(&window_class) == 0) {
+  window_class.lpszClassName = L"" SHARDMILL_NAME;
+  if (RegisterClassExW(&window_class) == 0) {
     const DWORD error = GetLastError();
     // A second main window in the same process (the tests make many) finds
     // the class in place.
-    if (error != ERROR_CLASS_ALREADY_EXISTS) TraceSystemError("RegisterClassExA", error);
+    if (error != ERROR_CLASS_ALREADY_EXISTS) TraceSystemError("RegisterClassExW", error);
   }
 }
 
@@ -64,9 +64,10 @@ HWND CreateMainWindow(HINSTANCE instance, int show) {
   g_app.blue_brush = MakeBrush(RGB(0, 0, 255));
   g_app.red_brush = MakeBrush(RGB(255, 0, 0));
 
-  HWND window = CreateDialogParamA(instance, SHARDMILL_NAME, nullptr, nullptr, 0);
+  // A wide window and wide controls: the file name box takes any name.
+  HWND window = CreateDialogParamW(instance, L"" SHARDMILL_NAME, nullptr, nullptr, 0);
   if (window == nullptr) {
-    TraceSystemError("CreateDialogParamA", GetLastError());
+    TraceSystemError("CreateDialogParamW", GetLastError());
     Ui().ShowMessageBox(nullptr, "Unable to run application.", "Error", MB_OK);
     return nullptr;
   }
@@ -87,16 +88,16 @@ HWND CreateMainWindow(HINSTANCE instance, int show) {
 int RunMessageLoop() {
   MSG message;
   for (;;) {
-    const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
     if (got == 0) return static_cast<int>(message.wParam);
     if (got == -1) {
       ReportSystemError(nullptr, "GetMessage() Error", GetLastError(), MB_ICONERROR);
       return 1;
     }
     // The main window may be gone while messages of other windows remain.
-    if (g_app.main_window != nullptr && IsDialogMessageA(g_app.main_window, &message)) continue;
+    if (g_app.main_window != nullptr && IsDialogMessageW(g_app.main_window, &message)) continue;
     TranslateMessage(&message);
-    DispatchMessageA(&message);
+    DispatchMessageW(&message);
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/app_state_win.h"
 #include "app/main_window_win.h"
+#include "app/window_text_win.h"
 #include "display/text_util.h"
 #include "resource.h"
 
@@ -17,10 +18,10 @@ const int kSettingsGroup[15] = {
     IDC_FRAGMENT,             IDC_DEFRAGMENT,           IDC_VOLUME_INFO,
 };
 
-void SetStatusText(const char* text) { SetDlgItemTextA(g_app.main_window, IDC_STATUS, text); }
+void SetStatusText(const char* text) { SetDialogItemText(g_app.main_window, IDC_STATUS, text); }
 
 void SetStatusError(const char* text) {
-  char line[kTextBufferSize];
+  char line[kTextBufferBytes];  // the status line shows 511 characters of it
   SetStatusText(FormatStatusError(line, sizeof line, text));
 }
 

@@ -7,6 +7,7 @@
 
 #include "display/text_util.h"
 #include "app/ui_services_win.h"
+#include "volume/wide_text.h"
 
 namespace shardix {
 namespace {
@@ -14,17 +15,18 @@ namespace {
 class SystemUi : public UiServices {
  public:
   int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type) override {
-    return MessageBoxA(owner, text, caption, type);
+    return MessageBoxW(owner, WideFromUtf8(text != nullptr ? text : "").c_str(),
+                       caption != nullptr ? WideFromUtf8(caption).c_str() : nullptr, type);
   }
-  bool ShowOpenFileDialog(OPENFILENAMEA* request) override {
-    return GetOpenFileNameA(request) != FALSE;
+  bool ShowOpenFileDialog(OPENFILENAMEW* request) override {
+    return GetOpenFileNameW(request) != FALSE;
   }
-  bool ShowSaveFileDialog(OPENFILENAMEA* request) override {
-    return GetSaveFileNameA(request) != FALSE;
+  bool ShowSaveFileDialog(OPENFILENAMEW* request) override {
+    return GetSaveFileNameW(request) != FALSE;
   }
   DWORD LastFileDialogError() override { return CommDlgExtendedError(); }
   HINSTANCE ShellOpen(HWND owner, const char* path) override {
-    return ShellExecuteA(owner, "open", path, nullptr, nullptr, SW_SHOWNORMAL);
+    return ShellExecuteW(owner, L"open", WideFromUtf8(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   }
 };
 
@@ -45,13 +47,19 @@ void SystemErrorText(DWORD code, char* buffer, DWORD size) {
     std::snprintf(buffer, size, "The call failed without giving an error code.");
     return;
   }
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, code, 0, buffer, size, nullptr);
-  if (length == 0) std::snprintf(buffer, size, "Error %lu", static_cast<unsigned long>(code));
+  // Wide, so a message in any language keeps its letters; 512 characters.
+  wchar_t text[kTextBufferSize];
+  const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, code, 0, text, kTextBufferSize, nullptr);
+  if (length == 0) {
+    std::snprintf(buffer, size, "Error %lu", static_cast<unsigned long>(code));
+    return;
+  }
+  std::snprintf(buffer, size, "%s", Utf8FromWide(std::wstring_view(text, length)).c_str());
 }
 
 int ReportSystemError(HWND owner, const char* caption, DWORD code, UINT icon) {
-  char text[kTextBufferSize];
+  char text[kTextBufferBytes];
   SystemErrorText(code, text, sizeof text);
   return Ui().ShowMessageBox(owner, text, caption, MB_OK | icon);
 }

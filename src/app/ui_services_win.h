@@ -12,14 +12,15 @@ class UiServices {
  public:
   virtual ~UiServices() = default;
 
-  // MessageBoxA.
+  // MessageBoxW with the UTF-8 texts.
   virtual int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type) = 0;
-  // GetOpenFileNameA / GetSaveFileNameA; false when cancelled or failed.
-  virtual bool ShowOpenFileDialog(OPENFILENAMEA* request) = 0;
-  virtual bool ShowSaveFileDialog(OPENFILENAMEA* request) = 0;
+  // GetOpenFileNameW / GetSaveFileNameW; false when cancelled or failed.
+  virtual bool ShowOpenFileDialog(OPENFILENAMEW* request) = 0;
+  virtual bool ShowSaveFileDialog(OPENFILENAMEW* request) = 0;
   // CommDlgExtendedError after the last file dialog (0 when cancelled).
   virtual DWORD LastFileDialogError() = 0;
-  // ShellExecuteA with the verb "open"; the result as ShellExecuteA gives it.
+  // ShellExecuteW with the verb "open" and the UTF-8 path; the result as
+  // ShellExecuteW gives it.
   virtual HINSTANCE ShellOpen(HWND owner, const char* path) = 0;
 };
 

@@ -9,6 +9,7 @@
 #include "app/main_window_win.h"
 #include "app/ui_services_win.h"
 #include "app/jobs/status_animator_win.h"
+#include "app/window_text_win.h"
 #include "resource.h"
 
 namespace shardix {
@@ -113,7 +114,7 @@ void WindowDisplay::SendHeldRows() {
 }
 
 void WindowDisplay::SetStatusText(const std::string& text) {
-  OnWindowThread([&] { SetDlgItemTextA(window_, IDC_STATUS, text.c_str()); });
+  OnWindowThread([&] { SetDialogItemText(window_, IDC_STATUS, text); });
 }
 
 void WindowDisplay::SetProgressRange(uint32_t maximum) {
@@ -131,8 +132,7 @@ void WindowDisplay::SetProgress(uint64_t position) {
 void WindowDisplay::SetText(TextField field, const std::string& text) {
   OnWindowThread([&] {
     // At most 511 characters, as the program's text buffers hold.
-    const std::string shown = text.substr(0, kTextBufferSize - 1);
-    SetDlgItemTextA(window_, TextControlId(field), shown.c_str());
+    SetDialogItemText(window_, TextControlId(field), text);
   });
 }
 

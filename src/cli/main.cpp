@@ -6,6 +6,10 @@
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/usage.h"
+#ifdef _WIN32
+#include "volume/unicode_text.h"
+#include "volume/wide_text.h"
+#endif
 
 namespace {
 
@@ -32,14 +36,17 @@ int Scenario(const std::vector<std::string>& args) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+// `argv` in UTF-8, the program's name first.
+int Run(const std::vector<std::string>& argv) {
   using namespace shardix::cli;
-  if (argc < 2) {
+  if (argv.size() < 2) {
     PrintCommandHelp(stderr, "");
     return kExitUsage;
   }
   const std::string command = argv[1];
-  const std::vector<std::string> args(argv + 2, argv + argc);
+  const std::vector<std::string> args(argv.begin() + 2, argv.end());
   if (command == "--version" || command == "-V" || command == "version") {
     PrintVersion(stdout);
     return kExitSuccess;
@@ -81,3 +88,25 @@ int main(int argc, char** argv) {
   PrintCommandHelp(stderr, "");
   return kExitUsage;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Windows hands the arguments over as UTF-16 (linked with -municode).
+int wmain(int argc, wchar_t** argv) {
+  shardix::UseUtf8ConsoleOutput();
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) {
+    bool valid = true;
+    args.push_back(shardix::Utf8FromWide(argv[i], &valid));
+    // No UTF-8 text names it: whatever opened would be another file.
+    if (!valid) {
+      std::fprintf(stderr, "shardix: %s\n", shardix::InvalidNameText(args.back()).c_str());
+      return shardix::cli::kExitFailure;
+    }
+  }
+  return Run(args);
+}
+#else
+int main(int argc, char** argv) { return Run(std::vector<std::string>(argv, argv + argc)); }
+#endif

@@ -18,6 +18,7 @@
 #include "report/volume_analysis.h"
 #include "volume/error_codes.h"
 #include "volume/image_path.h"
+#include "volume/unicode_text.h"
 
 namespace shardix::cli {
 
@@ -102,7 +103,8 @@ bool IsReportedImage(const std::string& report, const std::string& volume_path) 
   if (!SplitImagePath(volume_path, &split)) return false;
 #ifdef _WIN32
   std::error_code error;
-  return std::filesystem::equivalent(report, split.image, error);
+  // From UTF-8: the library's narrow conversion would compare other names.
+  return std::filesystem::equivalent(PathFromUtf8(report), PathFromUtf8(split.image), error);
 #else
   struct stat a {}, b{};
   if (stat(report.c_str(), &a) != 0 || stat(split.image.c_str(), &b) != 0) return false;

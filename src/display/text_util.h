@@ -8,6 +8,9 @@ namespace shardix {
 
 // Size of every text buffer of the program (status line, file name, ...).
 constexpr std::size_t kTextBufferSize = 512;
+// Bytes that hold kTextBufferSize characters (UTF-16 units) in UTF-8, the
+// program's own text: at most three bytes each.
+constexpr std::size_t kTextBufferBytes = kTextBufferSize * 3;
 
 // Removes leading and trailing whitespace (space, \t, \n, \v, \f, \r; bytes
 // of 128 and above never count) in place, moving the rest to the front.

@@ -4,6 +4,9 @@
 #include <system_error>
 
 #include "volume/error_codes.h"
+#ifdef _WIN32
+#include "volume/wide_text.h"
+#endif
 
 namespace shardix {
 
@@ -18,6 +21,11 @@ bool IsPathSeparator(char c) {
 namespace {
 
 bool IsImageCandidate(const std::string& prefix) {
+#ifdef _WIN32
+  // The paths are UTF-8 and may be long: the standard library's narrow
+  // conversion and the C library's stat take neither.
+  return IsExistingPlainFile(prefix);
+#endif
   std::error_code error;
   std::filesystem::file_status status = std::filesystem::status(prefix, error);
   if (error) return false;

@@ -8,6 +8,7 @@
 
 #include "volume/error_codes.h"
 #include "volume/replacing_file.h"
+#include "volume/wide_text.h"
 
 namespace shardix {
 
@@ -41,7 +42,7 @@ std::atomic<unsigned> g_serial{0};
 uint32_t ReplacingFile::Open(const std::string& path) {
   Restart(path);
 
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = GetFileAttributesW(WidePathForOpen(path).c_str());
   existed_ = attributes != INVALID_FILE_ATTRIBUTES;
   if (!existed_) {
     const DWORD error = GetLastError();
@@ -51,7 +52,7 @@ uint32_t ReplacingFile::Open(const std::string& path) {
 
   if (existed_) {
     // The target must be ours to write, as creating the file over it would require.
-    HANDLE probe = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    HANDLE probe = CreateFileW(WidePathForOpen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) return LastError();
     const DWORD type = GetFileType(probe);
@@ -73,7 +74,7 @@ uint32_t ReplacingFile::Open(const std::string& path) {
                   static_cast<unsigned long>(GetCurrentProcessId()), g_serial.fetch_add(1),
                   static_cast<unsigned long>(GetTickCount()));
     const std::string candidate = prefix + suffix;
-    HANDLE file = CreateFileA(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE file = CreateFileW(WidePathForOpen(candidate).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       handle_ = file;
@@ -84,7 +85,7 @@ uint32_t ReplacingFile::Open(const std::string& path) {
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
     // A folder that takes no new files: the existing target is written in place.
     if (existed_ && error == ERROR_ACCESS_DENIED) {
-      file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      file = CreateFileW(WidePathForOpen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file == INVALID_HANDLE_VALUE) return LastError();
       handle_ = file;
@@ -124,9 +125,9 @@ uint32_t ReplacingFile::Commit() {
   if (const uint32_t code = CloseHandle(); failure_ == 0) failure_ = code;
   if (failure_ == 0 && !temporary_.empty()) {
     const BOOL moved =
-        existed_ ? ReplaceFileA(target_.c_str(), temporary_.c_str(), nullptr,
+        existed_ ? ReplaceFileW(WidePathForOpen(target_).c_str(), WidePathForOpen(temporary_).c_str(), nullptr,
                                 REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                 : MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_WRITE_THROUGH);
+                 : MoveFileExW(WidePathForOpen(temporary_).c_str(), WidePathForOpen(target_).c_str(), MOVEFILE_WRITE_THROUGH);
     if (moved) temporary_.clear();
     else failure_ = LastError();
   }

@@ -12,6 +12,7 @@
 #include "volume/ntfsimage/ntfs_image.h"
 #endif
 #ifdef _WIN32
+#include "volume/wide_text.h"
 #include "volume/win32/win32_volume.h"
 #endif
 
@@ -58,7 +59,7 @@ uint32_t OpenImageVolumeOrRefuse(const ImagePath& split, std::unique_ptr<Volume>
 // A whole path that names a regular file is an image only when it holds an
 // NTFS boot sector; otherwise it is an ordinary file on a mounted volume.
 bool LooksLikeNtfsImage(const std::string& path) {
-  FILE* file = fopen(path.c_str(), "rb");
+  FILE* file = _wfopen(WidePathForOpen(path).c_str(), L"rb");
   if (!file) return false;
   char boot[11] = {};
   size_t got = fread(boot, 1, sizeof boot, file);

@@ -170,5 +170,18 @@ TEST_F(AnalyzeFileTest, TrimsTheTypedNameAndScansManyFragments) {
   EXPECT_EQ(display_.FillsOf(ClusterBar::kBefore, BarColour::kBlue).size(), 50u);
 }
 
+TEST_F(AnalyzeFileTest, LongNameInUtf8IsOpenedWhole) {
+  // 200 characters of three bytes each: within the name box's 511
+  // characters, past 511 bytes. Cut at a byte count, it named another file.
+  std::string name;
+  for (int i = 0; i < 200; ++i) name += "\xE6\x97\xA5";
+  ASSERT_EQ(memory_->AddFile(name + ".bin", 8 * 4096, {{0, 8, 300}}), kErrorSuccess);
+  ASSERT_EQ(memory_->AddFile(name.substr(0, 495), 4096, {{0, 1, 900}}), kErrorSuccess);
+  EXPECT_TRUE(Analyze(name + ".bin ")) << display_.status;
+  EXPECT_EQ(session_.analysed_path, "memory:analysis/" + name + ".bin");
+  EXPECT_EQ(display_.Text(TextField::kFileName), name + ".bin");
+  EXPECT_EQ(session_.results.cluster_count, 8u);
+}
+
 }  // namespace
 }  // namespace shardix

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "volume/error_codes.h"
+#include "volume/unicode_text.h"
 #ifdef _WIN32
 #include "tests/volume/wine_host.h"
 #endif
@@ -94,11 +95,11 @@ std::string RunCommand(const std::string& command, bool* ok) {
 
 bool MakeNtfsImage(const std::string& image, uint64_t bytes, uint32_t cluster_size) {
   {
-    std::ofstream create(image, std::ios::binary | std::ios::trunc);
+    std::ofstream create(PathFromUtf8(image), std::ios::binary | std::ios::trunc);
     if (!create) return false;
   }
   std::error_code error;
-  std::filesystem::resize_file(image, bytes, error);
+  std::filesystem::resize_file(PathFromUtf8(image), bytes, error);
   if (error) return false;
   bool ok = false;
   RunCommand("mkntfs -F -q -Q -c " + std::to_string(cluster_size) + " -s 512 " + ShellQuote(ToolPath(image)),
@@ -363,7 +364,7 @@ std::vector<uint8_t> ReadBitmapThrough(Volume& volume, uint64_t cluster_count) {
 }
 
 std::vector<uint8_t> ReadHostFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 

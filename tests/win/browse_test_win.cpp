@@ -15,10 +15,10 @@
 namespace shardix::test {
 namespace {
 
-FileDialogScript Choose(const char* file, std::string* started_from = nullptr) {
-  return [file, started_from](OPENFILENAMEA* request, DWORD* error) {
-    if (started_from != nullptr) *started_from = request->lpstrFile;
-    lstrcpynA(request->lpstrFile, file, static_cast<int>(request->nMaxFile));
+FileDialogScript Choose(const std::string& file, std::string* started_from = nullptr) {
+  return [file, started_from](OPENFILENAMEW* request, DWORD* error) {
+    if (started_from != nullptr) *started_from = FileBufferText(request);
+    FillFileBuffer(request, file);
     *error = 0;
     return true;
   };
@@ -26,9 +26,9 @@ FileDialogScript Choose(const char* file, std::string* started_from = nullptr) {
 
 // A dialog that ends without a file; it may have scribbled on the buffer.
 FileDialogScript Fail(DWORD code, std::string* started_from = nullptr) {
-  return [code, started_from](OPENFILENAMEA* request, DWORD* error) {
-    if (started_from != nullptr) *started_from = request->lpstrFile;
-    lstrcpynA(request->lpstrFile, "scribbled", static_cast<int>(request->nMaxFile));
+  return [code, started_from](OPENFILENAMEW* request, DWORD* error) {
+    if (started_from != nullptr) *started_from = FileBufferText(request);
+    FillFileBuffer(request, "scribbled");
     *error = code;
     return false;
   };
@@ -38,9 +38,9 @@ using Browse = MainWindowTest;
 
 TEST_F(Browse, ChosenFileReplacesTheTypedName) {
   SetDlgItemTextA(window_, IDC_FILE_NAME, "C:\\typed.bin");
-  OPENFILENAMEA seen = {};
+  OPENFILENAMEW seen = {};
   std::string started_from;
-  TestUi().open_answers.push_back([&](OPENFILENAMEA* request, DWORD* error) {
+  TestUi().open_answers.push_back([&](OPENFILENAMEW* request, DWORD* error) {
     seen = *request;
     return Choose("C:\\data\\chosen file.bin", &started_from)(request, error);
   });
@@ -51,11 +51,11 @@ TEST_F(Browse, ChosenFileReplacesTheTypedName) {
 
   EXPECT_EQ(ItemText(IDC_FILE_NAME), "C:\\data\\chosen file.bin");
   EXPECT_EQ(started_from, "C:\\typed.bin");
-  EXPECT_EQ(seen.lStructSize, static_cast<DWORD>(OPENFILENAME_SIZE_VERSION_400A));
+  EXPECT_EQ(seen.lStructSize, static_cast<DWORD>(OPENFILENAME_SIZE_VERSION_400W));
   EXPECT_EQ(seen.hwndOwner, window_);
   EXPECT_EQ(seen.lpstrFilter, nullptr);
   EXPECT_EQ(seen.nMaxFile, 512u);
-  EXPECT_STREQ(seen.lpstrTitle, "Fragment file");
+  EXPECT_STREQ(seen.lpstrTitle, L"Fragment file");
   EXPECT_EQ(seen.Flags, static_cast<DWORD>(OFN_FILEMUSTEXIST | OFN_HIDEREADONLY));
   EXPECT_EQ(TestUi().open_dialogs_shown, 1);
   EXPECT_EQ(ItemText(IDC_STATUS), "");

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/window_text_win.h"
 #include "display/text_util.h"
 #include "resource.h"
 #include "volume/error_codes.h"
@@ -132,18 +133,50 @@ void MoveGate::Record(const std::string& what) {
 
 // ---- The main window ---------------------------------------------------------
 
+namespace {
+
+// Runs `steps` on the Volume Info dialog once its modal loop runs, then
+// closes it with its Close button.
+std::function<void(HWND)>* g_steps = nullptr;
+
+BOOL CALLBACK FindVolumeInfo(HWND window, LPARAM found) {
+  char caption[64] = "";
+  GetWindowTextA(window, caption, sizeof caption);
+  if (IsWindowVisible(window) && std::string(caption) == "Volume Info") {
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void CALLBACK RunSteps(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND dialog = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindVolumeInfo, reinterpret_cast<LPARAM>(&dialog));
+  if (dialog == nullptr) return;  // not shown yet: the timer fires again
+  KillTimer(nullptr, timer);
+  (*g_steps)(dialog);
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_VOLUME_INFO_CLOSE, BN_CLICKED), 0);
+}
+
+}  // namespace
+
+void OpenVolumeInfo(HWND window, std::function<void(HWND)> steps) {
+  g_steps = &steps;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 10, RunSteps);
+  ASSERT_NE(timer, 0u);
+  SendCommand(window, IDC_VOLUME_INFO);
+  KillTimer(nullptr, timer);
+  g_steps = nullptr;
+}
+
 void SendCommand(HWND window, int id) { SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
 
 void Analyze(HWND window, const std::string& path) {
-  SetDlgItemTextA(window, IDC_FILE_NAME, path.c_str());
+  SetDialogItemText(window, IDC_FILE_NAME, path);
   SendCommand(window, IDC_ANALYZE_FILE);
 }
 
-std::string Text(HWND window, int id) {
-  char text[1024] = "";
-  GetDlgItemTextA(window, id, text, sizeof text);
-  return text;
-}
+std::string Text(HWND window, int id) { return DialogItemText(window, id); }
 
 bool Enabled(HWND window, int id) { return IsWindowEnabled(GetDlgItem(window, id)) != FALSE; }
 

@@ -87,6 +87,9 @@ std::vector<std::array<std::string, 3>> ListCells(HWND list);
 // area (which leaves out a vertical scroll bar), each LCN's text within its
 // column. Returns whether the list shows a vertical scroll bar.
 bool ExpectEveryLcnFullyVisible(HWND list);
+// Opens the Volume Info dialog from the main window, runs `steps` on it
+// once its modal loop runs, then closes it with its Close button.
+void OpenVolumeInfo(HWND window, std::function<void(HWND)> steps);
 // Sends the window a click on column `column` of the list control `id`.
 void ClickColumn(HWND window, int id, int column);
 // Whether the main window colours the status line red now.

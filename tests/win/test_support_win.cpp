@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "app/main_window_win.h"
+#include "app/window_text_win.h"
+#include "volume/wide_text.h"
 
 namespace shardix::test {
 
@@ -31,7 +33,7 @@ int ScriptedUi::ShowMessageBox(HWND owner, const char* text, const char* caption
   return message_box_answer;
 }
 
-bool ScriptedUi::Answer(std::deque<FileDialogScript>* answers, OPENFILENAMEA* request, const char* what) {
+bool ScriptedUi::Answer(std::deque<FileDialogScript>* answers, OPENFILENAMEW* request, const char* what) {
   last_error_ = 0;
   if (answers->empty()) {
     ADD_FAILURE() << "unexpected " << what << " dialog";
@@ -42,12 +44,12 @@ bool ScriptedUi::Answer(std::deque<FileDialogScript>* answers, OPENFILENAMEA* re
   return script(request, &last_error_);
 }
 
-bool ScriptedUi::ShowOpenFileDialog(OPENFILENAMEA* request) {
+bool ScriptedUi::ShowOpenFileDialog(OPENFILENAMEW* request) {
   ++open_dialogs_shown;
   return Answer(&open_answers, request, "open-file");
 }
 
-bool ScriptedUi::ShowSaveFileDialog(OPENFILENAMEA* request) {
+bool ScriptedUi::ShowSaveFileDialog(OPENFILENAMEW* request) {
   return Answer(&save_answers, request, "save-file");
 }
 
@@ -55,6 +57,12 @@ HINSTANCE ScriptedUi::ShellOpen(HWND, const char* path) {
   shell_opened.emplace_back(path ? path : "");
   return reinterpret_cast<HINSTANCE>(shell_result);
 }
+
+void FillFileBuffer(OPENFILENAMEW* request, const std::string& path) {
+  lstrcpynW(request->lpstrFile, WideFromUtf8(path).c_str(), static_cast<int>(request->nMaxFile));
+}
+
+std::string FileBufferText(const OPENFILENAMEW* request) { return Utf8FromWide(request->lpstrFile); }
 
 ScriptedUi& TestUi() {
   static ScriptedUi ui;
@@ -210,10 +218,6 @@ void MainWindowTest::TearDown() {
   TestUi().Reset();
 }
 
-std::string MainWindowTest::ItemText(int id) const {
-  char text[1024] = "";
-  GetDlgItemTextA(window_, id, text, sizeof text);
-  return text;
-}
+std::string MainWindowTest::ItemText(int id) const { return DialogItemText(window_, id); }
 
 }  // namespace shardix::test

@@ -31,7 +31,7 @@ struct MessageBoxCall {
 
 // A file dialog's answer: fills the request as the dialog would and returns
 // whether a file was chosen; `error` is what CommDlgExtendedError gives then.
-using FileDialogScript = std::function<bool(OPENFILENAMEA* request, DWORD* error)>;
+using FileDialogScript = std::function<bool(OPENFILENAMEW* request, DWORD* error)>;
 
 // Stands in for every box and dialog of the program. Boxes are recorded and
 // answered with `message_box_answer`; file dialogs take the scripted answers
@@ -41,8 +41,8 @@ class ScriptedUi : public UiServices {
   void Reset();
 
   int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type) override;
-  bool ShowOpenFileDialog(OPENFILENAMEA* request) override;
-  bool ShowSaveFileDialog(OPENFILENAMEA* request) override;
+  bool ShowOpenFileDialog(OPENFILENAMEW* request) override;
+  bool ShowSaveFileDialog(OPENFILENAMEW* request) override;
   DWORD LastFileDialogError() override { return last_error_; }
   HINSTANCE ShellOpen(HWND owner, const char* path) override;
 
@@ -56,9 +56,15 @@ class ScriptedUi : public UiServices {
   INT_PTR shell_result = 33;
 
  private:
-  bool Answer(std::deque<FileDialogScript>* answers, OPENFILENAMEA* request, const char* what);
+  bool Answer(std::deque<FileDialogScript>* answers, OPENFILENAMEW* request, const char* what);
   DWORD last_error_ = 0;
 };
+
+// What a file dialog answers: `path` (UTF-8) in the request's buffer, cut to
+// its size as the dialog would.
+void FillFileBuffer(OPENFILENAMEW* request, const std::string& path);
+// The request's buffer in UTF-8.
+std::string FileBufferText(const OPENFILENAMEW* request);
 
 // The process's scripted UI, installed by the test program's main().
 ScriptedUi& TestUi();

@@ -24,38 +24,6 @@ namespace {
 
 using Rows = std::vector<std::array<std::string, 3>>;
 
-// Runs `steps` on the Volume Info dialog once its modal loop runs, then
-// closes it with its Close button.
-std::function<void(HWND)>* g_steps = nullptr;
-
-BOOL CALLBACK FindVolumeInfo(HWND window, LPARAM found) {
-  char caption[64] = "";
-  GetWindowTextA(window, caption, sizeof caption);
-  if (IsWindowVisible(window) && std::string(caption) == "Volume Info") {
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-void CALLBACK RunSteps(HWND, UINT, UINT_PTR timer, DWORD) {
-  HWND dialog = nullptr;
-  EnumThreadWindows(GetCurrentThreadId(), FindVolumeInfo, reinterpret_cast<LPARAM>(&dialog));
-  if (dialog == nullptr) return;  // not shown yet: the timer fires again
-  KillTimer(nullptr, timer);
-  (*g_steps)(dialog);
-  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_VOLUME_INFO_CLOSE, BN_CLICKED), 0);
-}
-
-void OpenVolumeInfo(HWND window, std::function<void(HWND)> steps) {
-  g_steps = &steps;
-  const UINT_PTR timer = SetTimer(nullptr, 0, 10, RunSteps);
-  ASSERT_NE(timer, 0u);
-  SendCommand(window, IDC_VOLUME_INFO);
-  KillTimer(nullptr, timer);
-  g_steps = nullptr;
-}
-
 std::vector<std::pair<std::string, std::string>> SummaryCells(HWND list) {
   std::vector<std::pair<std::string, std::string>> rows;
   for (const auto& row : ListCells(list)) rows.emplace_back(row[0], row[1]);
@@ -163,12 +131,12 @@ TEST_F(VolumeInfoWindow, ShowsTheVolumeSortsByColumnAndOpensAfreshEachTime) {
 TEST_F(VolumeInfoWindow, SaveAsWritesTheListsInTheirShownOrder) {
   const std::string path = TempPath("shardix_volume_info_report.txt");
   std::remove(path.c_str());
-  OPENFILENAMEA seen = {};
-  std::string filter;
-  TestUi().save_answers.push_back([&](OPENFILENAMEA* request, DWORD*) {
+  OPENFILENAMEW seen = {};
+  std::wstring filter;
+  TestUi().save_answers.push_back([&](OPENFILENAMEW* request, DWORD*) {
     seen = *request;
     filter.assign(request->lpstrFilter, 17);
-    std::snprintf(request->lpstrFile, request->nMaxFile, "%s", path.c_str());
+    FillFileBuffer(request, path);
     return true;
   });
   OpenVolumeInfo(window_, [&](HWND dialog) {
@@ -176,8 +144,8 @@ TEST_F(VolumeInfoWindow, SaveAsWritesTheListsInTheirShownOrder) {
     SendCommand(dialog, IDC_SAVE_AS);
     EXPECT_TRUE(IsWindow(dialog));
   });
-  EXPECT_STREQ(seen.lpstrTitle, "Save Disk Report");
-  EXPECT_EQ(filter, std::string("Text Files\0*.TXT\0", 17));
+  EXPECT_STREQ(seen.lpstrTitle, L"Save Disk Report");
+  EXPECT_EQ(filter, std::wstring(L"Text Files\0*.TXT\0", 17));
   EXPECT_EQ(seen.Flags, static_cast<DWORD>(OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY));
   EXPECT_EQ(seen.nMaxFile, 512u);
 
@@ -203,8 +171,8 @@ TEST_F(VolumeInfoWindow, SaveAsWritesTheListsInTheirShownOrder) {
 
 TEST_F(VolumeInfoWindow, SavedReportEqualsThePortableWritersBytes) {
   const std::string path = TempPath("shardix_volume_info_exact.txt");
-  TestUi().save_answers.push_back([&](OPENFILENAMEA* request, DWORD*) {
-    std::snprintf(request->lpstrFile, request->nMaxFile, "%s", path.c_str());
+  TestUi().save_answers.push_back([&](OPENFILENAMEW* request, DWORD*) {
+    FillFileBuffer(request, path);
     return true;
   });
   // In cluster order (two clicks on "LCN Range": descending, then back).
@@ -219,12 +187,12 @@ TEST_F(VolumeInfoWindow, SavedReportEqualsThePortableWritersBytes) {
 
 TEST_F(VolumeInfoWindow, ASaveThatCannotBeWrittenShowsTheBoxAndKeepsTheDialogOpen) {
   const std::string path = TempPath("shardix_no_such_folder\\report.txt");
-  TestUi().save_answers.push_back([&](OPENFILENAMEA* request, DWORD*) {
-    std::snprintf(request->lpstrFile, request->nMaxFile, "%s", path.c_str());
+  TestUi().save_answers.push_back([&](OPENFILENAMEW* request, DWORD*) {
+    FillFileBuffer(request, path);
     return true;
   });
   // A cancelled dialog: nothing happens.
-  TestUi().save_answers.push_back([](OPENFILENAMEA*, DWORD* error) {
+  TestUi().save_answers.push_back([](OPENFILENAMEW*, DWORD* error) {
     *error = 0;
     return false;
   });

@@ -59,15 +59,17 @@ void Report(HWND dialog, const GdiFailure& failure) {
 // The version block of the program's own file into a zeroed heap buffer,
 // released on every way out, then the texts from it.
 void ReadVersionTexts(HWND dialog) {
-  char path[kTextBufferSize];
-  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  if (length == 0 || length >= sizeof path) {
+  // Wide: the ANSI name of a program in a folder outside the code page
+  // names no file.
+  wchar_t path[kTextBufferSize];
+  const DWORD length = GetModuleFileNameW(nullptr, path, kTextBufferSize);
+  if (length == 0 || length >= kTextBufferSize) {
     ReportSystemError(dialog, "GetModuleFileName() Error", length == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER,
                       MB_ICONERROR);
     return;
   }
   DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+  const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
   if (size == 0) {
     ReportSystemError(dialog, "GetFileVersionInfoSize() Error", GetLastError(), MB_ICONERROR);
     return;
@@ -77,7 +79,7 @@ void ReadVersionTexts(HWND dialog) {
     ReportSystemError(dialog, "HeapAlloc() Error", ERROR_NOT_ENOUGH_MEMORY, MB_ICONERROR);
     return;
   }
-  if (GetFileVersionInfoA(path, 0, size, block)) {
+  if (GetFileVersionInfoW(path, 0, size, block)) {
     FillAboutTexts(dialog, block, VerQueryValueA);
   } else {
     ReportSystemError(dialog, "GetFileVersionInfo() Error", GetLastError(), MB_ICONERROR);

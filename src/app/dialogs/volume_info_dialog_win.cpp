@@ -15,10 +15,13 @@
 #include "app/jobs/job_threads_win.h"
 #include "app/ui_services_win.h"
 #include "app/window_display_win.h"
+#include "app/window_text_win.h"
 #include "report/allocation_rows.h"
 #include "report/disk_report.h"
 #include "report/volume_analysis.h"
 #include "resource.h"
+#include "volume/unicode_text.h"
+#include "volume/wide_text.h"
 
 namespace shardix {
 namespace {
@@ -149,20 +152,28 @@ void SortAllocationList(HWND dialog, int column) {
 }
 
 void SaveAs(HWND dialog) {
-  char path[kTextBufferSize] = "";
-  OPENFILENAMEA request = {};
+  // 512 characters, wide: a folder of any name takes the report.
+  wchar_t path[kTextBufferSize] = L"";
+  OPENFILENAMEW request = {};
   // The record without the fields Windows 2000 added (88 bytes in a 32-bit
   // build), as the open dialog of the main window uses it.
-  request.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+  request.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
   request.hwndOwner = dialog;
-  request.lpstrFilter = "Text Files\0*.TXT\0";
+  request.lpstrFilter = L"Text Files\0*.TXT\0";
   request.nFilterIndex = 0;
   request.lpstrFile = path;
-  request.nMaxFile = sizeof path;
-  request.lpstrTitle = "Save Disk Report";
+  request.nMaxFile = static_cast<DWORD>(kTextBufferSize);
+  request.lpstrTitle = L"Save Disk Report";
   request.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY;
   if (Ui().ShowSaveFileDialog(&request)) {
-    SaveDiskReport(dialog, path);  // the path exactly as chosen
+    bool valid = true;
+    const std::string chosen = Utf8FromWide(path, &valid);
+    // No UTF-8 text names it: the report would go to another file.
+    if (!valid) {
+      Ui().ShowMessageBox(dialog, InvalidNameText(chosen).c_str(), "File save error", MB_OK);
+      return;
+    }
+    SaveDiskReport(dialog, chosen);  // the path exactly as chosen
     return;
   }
   // Cancelling leaves no error; anything else is the dialog failing.
@@ -179,7 +190,7 @@ BOOL InitDialog(HWND dialog, VolumeInfoContext* context) {
   CenterWindowOnParent(dialog, g_app.main_window);
   const std::string title =
       g_app.session.volume ? VolumeReportTitle(*g_app.session.volume) : std::string("Disk Report for: ()");
-  SetDlgItemTextA(dialog, IDC_DISK_REPORT_TITLE, title.c_str());
+  SetDialogItemText(dialog, IDC_DISK_REPORT_TITLE, title);
   InitVolumeInfoColumns(dialog);
   // A failed analysis has shown its box; the lists then stay empty.
   VolumeInfoDisplay display(dialog, context);
@@ -243,7 +254,8 @@ bool ShowVolumeInfo(HWND window) {
   // command is locked meanwhile, and one that still arrives does nothing.
   if (JobRunning()) return false;
   VolumeInfoContext context;  // lives as long as the modal dialog
-  const INT_PTR result = DialogBoxParamA(g_app.instance, MAKEINTRESOURCEA(IDD_VOLUME_INFO), window,
+  // Wide, as the main window: the title shows an image of any name.
+  const INT_PTR result = DialogBoxParamW(g_app.instance, MAKEINTRESOURCEW(IDD_VOLUME_INFO), window,
                                          VolumeInfoDialogProc, reinterpret_cast<LPARAM>(&context));
   if (result == -1) {
     ReportSystemError(window, "DialogBoxParam() Error", GetLastError(), MB_ICONERROR);

@@ -7,6 +7,7 @@
 #include "display/text_util.h"
 #include "app/ui_services_win.h"
 #include "app/window_display_win.h"
+#include "app/window_text_win.h"
 #include "resource.h"
 
 namespace shardix {
@@ -28,9 +29,11 @@ bool GateOpen() {
 // in progress.
 void AppendDotWhileMoving(HWND window) {
   if (!GateOpen()) return;
-  char text[kTextBufferSize];
-  GetDlgItemTextA(window, IDC_STATUS, text, sizeof text);
-  if (AppendStatusDot(text, sizeof text, &g_dot_count)) SetDlgItemTextA(window, IDC_STATUS, text);
+  // Room for the status line's 511 characters in UTF-8 and the dot.
+  char text[kTextBufferBytes + 2] = "";
+  const std::string shown = DialogItemText(window, IDC_STATUS);
+  shown.copy(text, sizeof text - 2);
+  if (AppendStatusDot(text, sizeof text, &g_dot_count)) SetDialogItemText(window, IDC_STATUS, text);
 }
 
 void ReportFromAnyThread(HWND window, const char* caption, DWORD code) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "volume/error_codes.h"
+#include "volume/wide_text.h"
 
 namespace shardix::ntfsimage {
 
@@ -27,7 +28,7 @@ struct HeldLock {
 uint32_t LockImage(const std::string& path, bool for_writing, std::shared_ptr<void>* lock) {
   lock->reset();
   auto held = std::make_shared<HeldLock>();
-  held->file = CreateFileA(path.c_str(), GENERIC_READ | (for_writing ? GENERIC_WRITE : 0),
+  held->file = CreateFileW(WidePathForOpen(path).c_str(), GENERIC_READ | (for_writing ? GENERIC_WRITE : 0),
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (held->file == INVALID_HANDLE_VALUE) {

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "volume/error_codes.h"
+#include "volume/unicode_text.h"
 #include "volume/ntfsimage/image_in_use.h"
 #include "volume/image_path.h"
 #include "volume/ntfsimage/ntfs_errors.h"
@@ -68,9 +69,9 @@ struct MountCloser {
 
 bool CanonicalImagePath(const std::string& image, std::string* canonical) {
   std::error_code error;
-  std::filesystem::path path = std::filesystem::canonical(image, error);
+  std::filesystem::path path = std::filesystem::canonical(PathFromUtf8(image), error);
   if (error) return false;
-  *canonical = path.string();
+  *canonical = Utf8FromPath(path);
   return true;
 }
 
@@ -105,7 +106,7 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
   // (and we its): then only read.
   const std::string in_use = InUseElsewhere(canonical);
   const bool read_only = !in_use.empty();
-  const std::string name = std::filesystem::path(canonical).filename().string();
+  const std::string name = Utf8FromPath(PathFromUtf8(canonical).filename());
   if (read_only)
     std::cerr << "Shardix: warning: " << name << " is " << in_use
               << "; what it shows may be out of date, and nothing on it will be moved\n";

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "volume/error_codes.h"
+#include "volume/wide_text.h"
 #include "volume/win32/win32_volume.h"
 
 namespace shardix {
@@ -73,9 +74,9 @@ class Win32Volume final : public Volume {
   }
 
   uint32_t GetGeometry(VolumeGeometry* geometry) override {
-    std::string root = drive_ + "\\";
+    const std::wstring root = WideFromUtf8(drive_) + L"\\";
     DWORD sectors_per_cluster = 0, bytes_per_sector = 0, free_clusters = 0, total_clusters = 0;
-    if (!GetDiskFreeSpaceA(root.c_str(), &sectors_per_cluster, &bytes_per_sector, &free_clusters,
+    if (!GetDiskFreeSpaceW(root.c_str(), &sectors_per_cluster, &bytes_per_sector, &free_clusters,
                            &total_clusters))
       return GetLastError();
     geometry->sectors_per_cluster = sectors_per_cluster;
@@ -102,7 +103,7 @@ std::string DriveOfPath(const std::string& path) {
 }
 
 uint32_t OpenWin32File(const std::string& path, std::unique_ptr<VolumeFile>* out) {
-  HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+  HANDLE handle = CreateFileW(WidePathForOpen(path).c_str(), FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_NO_BUFFERING, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return GetLastError();
   *out = std::make_unique<Win32File>(handle);
@@ -112,8 +113,8 @@ uint32_t OpenWin32File(const std::string& path, std::unique_ptr<VolumeFile>* out
 uint32_t OpenWin32Volume(const std::string& path, std::unique_ptr<Volume>* out) {
   std::string drive = DriveOfPath(path);
   if (drive.empty()) return kErrorAccessDenied;
-  std::string device = "\\\\.\\" + drive;
-  HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE,
+  const std::wstring device = L"\\\\.\\" + WideFromUtf8(drive);
+  HANDLE handle = CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_NO_BUFFERING, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return GetLastError();

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "volume/error_codes.h"
+#include "volume/unicode_text.h"
 #include "volume/ntfsimage/journal/journal_format.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/ntfs_headers.h"
@@ -22,16 +23,16 @@ std::string JournalPathFor(const std::string& canonical) {
   char tag[16];
   std::snprintf(tag, sizeof tag, "-%08x", static_cast<unsigned>(Crc32(
       reinterpret_cast<const uint8_t*>(canonical.data()), canonical.size())));
-  const std::string name = fs::path(canonical).filename().string() + tag + ".shardix-journal";
+  const std::string name = Utf8FromPath(PathFromUtf8(canonical).filename()) + tag + ".shardix-journal";
   if (const char* folder = std::getenv("SHARDIX_JOURNAL_DIR"); folder && *folder)
-    return (fs::path(folder) / name).string();
+    return Utf8FromPath(fs::path(folder) / PathFromUtf8(name));
   std::error_code error;
-  if (fs::is_regular_file(canonical, error)) return canonical + ".shardix-journal";
+  if (fs::is_regular_file(PathFromUtf8(canonical), error)) return canonical + ".shardix-journal";
 #ifdef _WIN32
   const char* data = std::getenv("ProgramData");
-  return (fs::path(data ? data : "C:\\ProgramData") / "Shardix" / name).string();
+  return Utf8FromPath(fs::path(data ? data : "C:\\ProgramData") / "Shardix" / PathFromUtf8(name));
 #else
-  return (fs::path("/var/lib/shardix") / name).string();
+  return Utf8FromPath(fs::path("/var/lib/shardix") / PathFromUtf8(name));
 #endif
 }
 
@@ -66,7 +67,7 @@ int ImageJournal::JournalFlush() {
 int ImageJournal::EnsureJournalFile() {
   if (file_.is_open()) return 0;
   std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(journal_path_).parent_path(), error);
+  std::filesystem::create_directories(PathFromUtf8(journal_path_).parent_path(), error);
   if (int err = file_.Open(journal_path_, true)) return err;
   file_made_ = true;
   // The file's name must outlast a power cut as surely as its contents.
@@ -264,7 +265,7 @@ int ImageJournal::Finish() {
   if (err == 0 && file_made_) {
     file_.Close();
     std::error_code error;
-    std::filesystem::remove(journal_path_, error);
+    std::filesystem::remove(PathFromUtf8(journal_path_), error);
     if (error) err = error.value();
     else Record(StorageTarget::kJournal, StorageOp::kRemove);
     FlushFolderOf(journal_path_);  // a removal lost to a power cut leaves an empty journal: harmless

@@ -8,6 +8,8 @@
 
 #ifdef _WIN32
 #include <io.h>
+
+#include "volume/wide_text.h"
 #else
 #include <unistd.h>
 #endif
@@ -17,7 +19,9 @@ namespace shardix::ntfsimage {
 namespace {
 
 #ifdef _WIN32
-int PortableOpen(const char* path, int flags) { return _open(path, flags | _O_BINARY, _S_IREAD | _S_IWRITE); }
+int PortableOpen(const char* path, int flags) {
+  return _wopen(WidePathForOpen(path).c_str(), flags | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
 int PortableClose(int fd) { return _close(fd); }
 int PortableFlush(int fd) { return _commit(fd); }
 long long PortableWrite(int fd, int64_t offset, const void* bytes, size_t count) {

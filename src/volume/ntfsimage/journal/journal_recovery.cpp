@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "volume/error_codes.h"
+#include "volume/unicode_text.h"
 #include "volume/ntfsimage/journal/image_journal.h"
 #include "volume/ntfsimage/journal/journal_format.h"
 #include "volume/ntfsimage/ntfs_errors.h"
@@ -17,7 +18,7 @@ uint32_t RecoverJournal(const std::string& canonical, RecoveryOutcome* outcome, 
   *outcome = RecoveryOutcome{};
   const std::string path = JournalPathFor(canonical);
   std::error_code error;
-  if (!std::filesystem::exists(path, error)) return kErrorSuccess;
+  if (!std::filesystem::exists(PathFromUtf8(path), error)) return kErrorSuccess;
 
   // The image's write lock first: while another Shardix has the image, its
   // journal is alive and not ours to read or remove.
@@ -53,7 +54,7 @@ uint32_t RecoverJournal(const std::string& canonical, RecoveryOutcome* outcome, 
     // Empty, or torn before its flush ended, when the image was not yet
     // touched: nothing to undo.
     file.Close();
-    if (play_back) std::filesystem::remove(path, error);
+    if (play_back) std::filesystem::remove(PathFromUtf8(path), error);
     release();
     return kErrorSuccess;
   }
@@ -91,11 +92,11 @@ uint32_t RecoverJournal(const std::string& canonical, RecoveryOutcome* outcome, 
   if ((err = file.WriteAt(0, empty.data(), empty.size())) == 0) err = file.Flush();
   file.Close();
   if (err == 0) {
-    std::filesystem::remove(path, error);
+    std::filesystem::remove(PathFromUtf8(path), error);
     FlushFolderOf(path);
   }
   outcome->rolled_back = true;
-  std::cerr << RecoveryText(std::filesystem::path(canonical).filename().string(), *outcome) << "\n";
+  std::cerr << RecoveryText(Utf8FromPath(PathFromUtf8(canonical).filename()), *outcome) << "\n";
   return kErrorSuccess;
 }
 
