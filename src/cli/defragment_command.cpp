@@ -1,4 +1,4 @@
-// shardix defragment PATH [--quiet] [--json]
+// shardix defragment PATH [--dry-run] [--quiet] [--json]
 #include <cstdio>
 
 #include "analysis/analyze_file.h"
@@ -8,20 +8,24 @@
 #include "cli/stop_signals.h"
 #include "cli/terminal_display.h"
 #include "cli/usage.h"
+#include "defrag/defragment_file.h"
 #include "defrag/defragment_job.h"
 
 namespace shardix::cli {
 
 int RunDefragment(const std::vector<std::string>& words) {
-  Arguments args = ParseArguments(words, {"--json", "--quiet"}, {});
+  Arguments args = ParseArguments(words, {"--json", "--quiet", "--dry-run"}, {});
   if (!args.error.empty() || args.positional.size() != 1)
     return UsageError("defragment", args.error.empty() ? "name one file" : args.error);
   JobOutput output;
   output.json = args.Has("--json");
   output.quiet = !output.json && args.Has("--quiet");
   output.colour = !output.json && !output.quiet && IsTerminal(stdout);
+  output.dry_run = args.Has("--dry-run");
   const std::string& path = args.positional[0];
   if (RefuseImageInUse(path, "defragment", output)) return kExitFailure;
+  // A plan only reads: the image is opened so that nothing can write it.
+  if (output.dry_run) OpenForPlanningOnly();
   const std::atomic<bool>* stop = InstallStopSignals();
 
   // The analysis, as Analyze File would show it before the job.
@@ -43,12 +47,30 @@ int RunDefragment(const std::vector<std::string>& words) {
   // its status line and progress bar redrawn on a terminal.
   TerminalDisplay job(output.colour ? stdout : nullptr);
   for (const FragmentRow& row : analysis.rows()) job.AddFragmentRow(row);
+  if (session.volume) output.volume_name = session.volume->DisplayName();
   JobContext context{session.volume.get(), session.file.get(), &job, nullptr, stop};
+  if (output.dry_run) {
+    const DefragmentJobParams params = PrepareDefragmentJob(job, session);
+    std::vector<PlannedPiece> plan;
+    const int result = PlanDefragment(context, params.fragment_count, params.cluster_count, &plan);
+    job.FinishProgress();
+    bool is_error = false;
+    const std::string outcome = DefragmentOutcomeText(result, &is_error);
+    const std::string status =
+        result == 0 ? "Dry run: " + std::to_string(plan.size()) + " pieces planned; nothing was moved."
+                    : "Error: " + outcome;
+    return PrintPlan(output, status, plan, result);
+  }
   const int result = RunDefragmentJob(context, session);
   job.FinishProgress();
-  if (result == kJobStopped) return PrintStoppedJob(output, job, "clusters", context.moved);
+  output.write_error = context.write_error;
+  output.refused = !context.refusal.empty();
+  if (result == kJobStopped) return PrintStoppedJob(output, job, "clusters", context.committed);
+  // After a failed write-back the mount's picture is not the disk's: the
+  // file is read again from the image as it now is.
+  if (context.write_error) RereadAfterFailedWrites(path, session, job);
 
-  PrintJobResult(output, job, session, result, context.moved);
+  PrintJobResult(output, job, session, result, context.committed);
   return result == 0 ? kExitSuccess : kExitFailure;
 }
 
