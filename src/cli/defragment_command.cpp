@@ -45,7 +45,8 @@ int RunDefragment(const std::vector<std::string>& words) {
 
   // The job starts from the list the analysis filled, as in the window, with
   // its status line and progress bar redrawn on a terminal.
-  TerminalDisplay job(output.colour ? stdout : nullptr);
+  // A plan has no progress to show.
+  TerminalDisplay job(output.colour && !output.dry_run ? stdout : nullptr);
   for (const FragmentRow& row : analysis.rows()) job.AddFragmentRow(row);
   if (session.volume) output.volume_name = session.volume->DisplayName();
   JobContext context{session.volume.get(), session.file.get(), &job, nullptr, stop};

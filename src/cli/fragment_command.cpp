@@ -82,7 +82,8 @@ int RunFragment(const std::vector<std::string>& words) {
   }
 
   // The job, with its status line and progress bar redrawn on a terminal.
-  TerminalDisplay job(output.colour ? stdout : nullptr);
+  // A plan has no progress to show.
+  TerminalDisplay job(output.colour && !output.dry_run ? stdout : nullptr);
   FragmentJobParams params;
   if (!PrepareFragmentJob(job, *count_text, analysis.Text(TextField::kMaxValue),
                           method, static_cast<int>(slider), &params)) {

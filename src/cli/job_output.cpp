@@ -98,9 +98,8 @@ std::string JobOutcomeNote(const JobOutput& output, int result, uint64_t moved,
                                                  " fragments"
                                            : (moved == 1 ? " piece" : " pieces");
     const std::string where = output.volume_name.empty() ? "the disk" : output.volume_name;
-    return "Writing the moves to " + where + " failed (" + ErrorMessage(output.write_error) + "): " +
-           std::to_string(moved) + of + " reached it" +
-           "; the file's data is intact" + now + ".";
+    return "Writing the moves to " + where + " failed (" + ErrorMessage(output.write_error) +
+           "): " + std::to_string(moved) + of + " reached it; the file's data is intact" + now + ".";
   }
   if (output.fragment && result == kFragmentNoRoom && moved == 0 &&
       output.planned < output.requested)
@@ -142,6 +141,8 @@ void PrintJobJson(const JobOutput& output, const int* result, const std::string&
   // A count too large for 64 bits was refused as out of range; it has no number.
   if (output.fragment) json.Key("requested").OptionalNumber(output.requested_fits ? std::optional<uint64_t>(output.requested) : std::nullopt);
   json.Key("moved").Number(moved);
+  // Pieces the plan found room for: fewer than requested when it refused.
+  if (output.fragment) json.Key("planned").Number(output.planned);
   if (output.fragment) json.Key("seed").Number(output.seed);
   if (plan) {
     json.Key("dry_run").Bool(true);

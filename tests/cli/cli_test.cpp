@@ -224,6 +224,7 @@ TEST(CommandLine, FragmentSaysWhatItDidAndTheSeedRepeatsTheLayout) {
                                                                 "free clusters in a row. Nothing was moved")))
       << stuck_text.out;
   EXPECT_LT(std::stoi(fit[1]), 40);
+  EXPECT_EQ(JsonNumber(stuck.out, "planned"), std::stoi(fit[1]));
   EXPECT_TRUE(ReadHostFile(third) == third_before);
   EXPECT_EQ(Shardix("check " + ShellQuote(third)).status, 0);
   // Too little free space to gather it: refused before any move.
