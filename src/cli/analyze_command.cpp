@@ -13,6 +13,7 @@ int RunAnalyze(const std::vector<std::string>& words) {
   Arguments args = ParseArguments(words, {"--json"}, {});
   if (!args.error.empty() || args.positional.size() != 1)
     return UsageError("analyze", args.error.empty() ? "name one file" : args.error);
+  WarnIfImageInUse(args.positional[0]);
   TerminalDisplay display(nullptr);
   FileSession session;
   bool can_fragment = AnalyzeFile(session, args.positional[0], display);

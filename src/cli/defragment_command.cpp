@@ -57,9 +57,7 @@ int RunDefragment(const std::vector<std::string>& words) {
     job.FinishProgress();
     bool is_error = false;
     const std::string outcome = DefragmentOutcomeText(result, &is_error);
-    const std::string status =
-        result == 0 ? "Dry run: " + std::to_string(plan.size()) + " pieces planned; nothing was moved."
-                    : "Error: " + outcome;
+    const std::string status = result == 0 ? DryRunStatus(plan.size()) : "Error: " + outcome;
     return PrintPlan(output, status, plan, result);
   }
   const int result = RunDefragmentJob(context, session);

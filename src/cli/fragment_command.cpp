@@ -104,11 +104,9 @@ int RunFragment(const std::vector<std::string>& words) {
     job.FinishProgress();
     if (result == kJobStopped) return PrintStoppedJob(output, job, "fragments", 0);
     output.planned = context.planned;
-    const std::string status =
-        result == kFragmentSucceeded
-            ? "Dry run: " + std::to_string(plan.pieces.size()) +
-                  " pieces planned; nothing was moved."
-            : result == kFragmentNoRoom ? "Error: " + FragmentOutcomeText(result) : job.status();
+    const std::string status = result == kFragmentSucceeded
+                                   ? DryRunStatus(plan.pieces.size())
+                                   : "Error: " + FragmentOutcomeText(result);
     return PrintPlan(output, status, plan.pieces, result);
   }
   const int result = RunFragmentJob(context, session, params);

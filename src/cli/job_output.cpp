@@ -161,6 +161,11 @@ void PrintJobJson(const JobOutput& output, const int* result, const std::string&
   std::printf("%s\n", json.text().c_str());
 }
 
+std::string DryRunStatus(uint64_t pieces) {
+  return "Dry run: " + std::to_string(pieces) + (pieces == 1 ? " piece" : " pieces") +
+         " planned; nothing was moved.";
+}
+
 int PrintPlan(const JobOutput& output, const std::string& status,
               const std::vector<PlannedPiece>& plan, int result) {
   if (output.json) {

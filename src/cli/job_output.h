@@ -51,6 +51,9 @@ void PrintJobJson(const JobOutput& output, const int* result, const std::string&
                   const std::string* after, uint64_t moved,
                   const std::vector<PlannedPiece>* plan = nullptr);
 
+// "Dry run: N pieces planned; nothing was moved."
+std::string DryRunStatus(uint64_t pieces);
+
 // A dry run: the plan, piece by piece in file order, with the status and
 // what a run would do; returns the exit status (0 when every piece has a
 // place).

@@ -117,9 +117,7 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
       in_use.empty() && !ReadingOnly().load() ? ImageWriteErrno(canonical) : 0;
   const bool read_only = !in_use.empty() || ReadingOnly().load() || write_errno != 0;
   const std::string name = std::filesystem::path(canonical).filename().string();
-  if (!in_use.empty())
-    std::cerr << "Shardix: warning: " << name << " is " << in_use
-              << "; what it shows may be out of date, and nothing on it will be moved\n";
+  // The front end says so (the command line warns on stderr).
 #ifdef _WIN32
   std::shared_ptr<void> image_lock;
   if (const uint32_t code = LockImage(canonical, !read_only, &image_lock)) return code;
