@@ -16,6 +16,7 @@ int RunAnalyze(const std::vector<std::string>& words) {
   ColourMode colour = ColourMode::kAuto;
   if (const std::string* text = args.Last("--color"); text && !ParseColourMode(*text, &colour))
     return UsageError("analyze", "--color takes auto, always or never");
+  WarnIfImageInUse(args.positional[0]);
   TerminalDisplay display(nullptr);
   FileSession session;
   bool can_fragment = AnalyzeFile(session, args.positional[0], display);

@@ -27,5 +27,8 @@ int RunScenario(const std::vector<std::string>& args);
 // On stderr, how to name a file the layer could not reach (outside Windows
 // only files inside NTFS images can be), when that is why it failed.
 void PrintPathHint(const std::string& path, const FileSession& session);
+// The warning for an image that something else has mounted or holds: it is
+// only read, and may change under the reader.
+void WarnIfImageInUse(const std::string& path);
 
 }  // namespace shardix::cli

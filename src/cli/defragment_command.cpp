@@ -1,4 +1,4 @@
-// shardix defragment PATH [--quiet] [--json]
+// shardix defragment PATH [--dry-run] [--quiet] [--json]
 #include <cstdio>
 
 #include "analysis/analyze_file.h"
@@ -8,12 +8,13 @@
 #include "cli/stop_signals.h"
 #include "cli/terminal_display.h"
 #include "cli/usage.h"
+#include "defrag/defragment_file.h"
 #include "defrag/defragment_job.h"
 
 namespace shardix::cli {
 
 int RunDefragment(const std::vector<std::string>& words) {
-  Arguments args = ParseArguments(words, {"--json", "--quiet"}, {"--color"});
+  Arguments args = ParseArguments(words, {"--json", "--quiet", "--dry-run"}, {"--color"});
   if (!args.error.empty() || args.positional.size() != 1)
     return UsageError("defragment", args.error.empty() ? "name one file" : args.error);
   JobOutput output;
@@ -23,8 +24,11 @@ int RunDefragment(const std::vector<std::string>& words) {
   if (const std::string* text = args.Last("--color"); text && !ParseColourMode(*text, &colour))
     return UsageError("defragment", "--color takes auto, always or never");
   output.colour = !output.json && !output.quiet && UseColour(stdout, colour);
+  output.dry_run = args.Has("--dry-run");
   const std::string& path = args.positional[0];
   if (RefuseImageInUse(path, "defragment", output)) return kExitFailure;
+  // A plan only reads: the image is opened so that nothing can write it.
+  if (output.dry_run) OpenForPlanningOnly();
   const std::atomic<bool>* stop = InstallStopSignals();
 
   // The analysis, as Analyze File would show it before the job.
@@ -44,14 +48,31 @@ int RunDefragment(const std::vector<std::string>& words) {
 
   // The job starts from the list the analysis filled, as in the window, with
   // its status line and progress bar redrawn on a terminal.
-  TerminalDisplay job(output.json || output.quiet ? nullptr : ProgressStream());
+  // A plan has no progress to show.
+  TerminalDisplay job(output.json || output.quiet || output.dry_run ? nullptr : ProgressStream());
   for (const FragmentRow& row : analysis.rows()) job.AddFragmentRow(row);
+  if (session.volume) output.volume_name = session.volume->DisplayName();
   JobContext context{session.volume.get(), session.file.get(), &job, nullptr, stop};
+  if (output.dry_run) {
+    const DefragmentJobParams params = PrepareDefragmentJob(job, session);
+    std::vector<PlannedPiece> plan;
+    const int result = PlanDefragment(context, params.fragment_count, params.cluster_count, &plan);
+    job.FinishProgress();
+    bool is_error = false;
+    const std::string outcome = DefragmentOutcomeText(result, &is_error);
+    const std::string status = result == 0 ? DryRunStatus(plan.size()) : "Error: " + outcome;
+    return PrintPlan(output, status, plan, result);
+  }
   const int result = RunDefragmentJob(context, session);
   job.FinishProgress();
-  if (result == kJobStopped) return PrintStoppedJob(output, job, "clusters", context.moved);
+  output.write_error = context.write_error;
+  output.refused = !context.refusal.empty();
+  if (result == kJobStopped) return PrintStoppedJob(output, job, "clusters", context.committed);
+  // After a failed write-back the mount's picture is not the disk's: the
+  // file is read again from the image as it now is.
+  if (context.write_error) RereadAfterFailedWrites(path, session, job);
 
-  PrintJobResult(output, job, session, result, context.moved);
+  PrintJobResult(output, job, session, result, context.committed);
   return result == 0 ? kExitSuccess : kExitFailure;
 }
 

@@ -1,6 +1,6 @@
 // shardix fragment PATH --count N [--size 1..10]
 //                  [--method concentrated|scattered|random|first-fit] [--seed N]
-//                  [--quiet] [--json]
+//                  [--dry-run] [--quiet] [--json]
 #include <cstdio>
 #include <limits>
 
@@ -25,7 +25,7 @@ int UsageError(const std::string& problem) { return cli::UsageError("fragment", 
 }  // namespace
 
 int RunFragment(const std::vector<std::string>& words) {
-  Arguments args = ParseArguments(words, {"--json", "--quiet"},
+  Arguments args = ParseArguments(words, {"--json", "--quiet", "--dry-run"},
                                   {"--count", "--size", "--method", "--seed", "--color"});
   if (!args.error.empty()) return UsageError(args.error);
   if (args.positional.size() != 1) return UsageError("name one file");
@@ -64,8 +64,12 @@ int RunFragment(const std::vector<std::string>& words) {
   if (const std::string* text = args.Last("--color"); text && !ParseColourMode(*text, &colour))
     return UsageError("--color takes auto, always or never");
   output.colour = !output.json && !output.quiet && UseColour(stdout, colour);
+  output.dry_run = args.Has("--dry-run");
+  output.method = method;
   const std::string& path = args.positional[0];
   if (RefuseImageInUse(path, "fragment", output)) return kExitFailure;
+  // A plan only reads: the image is opened so that nothing can write it.
+  if (output.dry_run) OpenForPlanningOnly();
   const std::atomic<bool>* stop = InstallStopSignals();
 
   // The analysis, as Analyze File would show it before the job.
@@ -81,7 +85,8 @@ int RunFragment(const std::vector<std::string>& words) {
   }
 
   // The job, with its status line and progress bar redrawn on a terminal.
-  TerminalDisplay job(output.json || output.quiet ? nullptr : ProgressStream());
+  // A plan has no progress to show.
+  TerminalDisplay job(output.json || output.quiet || output.dry_run ? nullptr : ProgressStream());
   FragmentJobParams params;
   if (!PrepareFragmentJob(job, *count_text, analysis.Text(TextField::kMaxValue),
                           method, static_cast<int>(slider), &params)) {
@@ -90,12 +95,34 @@ int RunFragment(const std::vector<std::string>& words) {
     else if (!job.echoes_status()) std::printf("%s\n", job.status().c_str());
     return kExitFailure;
   }
+  output.fragment_size = params.fragment_size;
+  output.cluster_count = params.cluster_count;
+  if (session.volume) output.volume_name = session.volume->DisplayName();
   JobContext context{session.volume.get(), session.file.get(), &job, &ProcessRandom(), stop};
+  if (output.dry_run) {
+    FragmentPlan plan;
+    plan.dry_run = true;
+    const int result = FragmentFile(context, params.fragment_count, params.fragment_size,
+                                    params.method, params.cluster_count, &plan);
+    job.FinishProgress();
+    if (result == kJobStopped) return PrintStoppedJob(output, job, "fragments", 0);
+    output.planned = context.planned;
+    const std::string status = result == kFragmentSucceeded
+                                   ? DryRunStatus(plan.pieces.size())
+                                   : "Error: " + FragmentOutcomeText(result);
+    return PrintPlan(output, status, plan.pieces, result);
+  }
   const int result = RunFragmentJob(context, session, params);
   job.FinishProgress();
-  if (result == kJobStopped) return PrintStoppedJob(output, job, "fragments", context.moved);
+  output.planned = context.planned;
+  output.write_error = context.write_error;
+  output.refused = !context.refusal.empty();
+  if (result == kJobStopped) return PrintStoppedJob(output, job, "fragments", context.committed);
+  // After a failed write-back the mount's picture is not the disk's: the
+  // file is read again from the image as it now is.
+  if (context.write_error) RereadAfterFailedWrites(path, session, job);
 
-  PrintJobResult(output, job, session, result, context.moved);
+  PrintJobResult(output, job, session, result, context.committed);
   return result == kFragmentSucceeded ? kExitSuccess : kExitFailure;
 }
 

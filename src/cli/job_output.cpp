@@ -8,8 +8,11 @@
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/stop_signals.h"
-#include "fragment/placement.h"
+#include "analysis/job_display.h"
 #include "display/job_context.h"
+#include "fragment/fragment_file.h"
+#include "fragment/placement.h"
+#include "volume/error_codes.h"
 #include "volume/image_path.h"
 #ifdef SHARDIX_HAVE_NTFSIMAGE
 #include "volume/ntfsimage/ntfs_image.h"
@@ -63,10 +66,44 @@ std::string PlacementMethodName(int32_t method) {
   return "";
 }
 
+namespace {
+
+// The window's names of the placement methods.
+std::string MethodTitle(int32_t method) {
+  constexpr const char* kTitles[] = {"Concentrated", "Scattered", "Random", "First Fit"};
+  return method >= 0 && method < kPlacementMethodCount ? kTitles[method] : "";
+}
+
+// Why a plan stopped short, and what to do: nothing was moved.
+std::string NoRoomNote(const JobOutput& output) {
+  const uint64_t placed = output.planned, asked = output.requested;
+  const uint64_t next = placed + 1 == asked ? output.cluster_count - placed * output.fragment_size
+                                            : output.fragment_size;
+  return "Only " + std::to_string(placed) + " of the " + std::to_string(asked) + " pieces fit by " +
+         MethodTitle(output.method) + ": piece " + std::to_string(placed + 1) + " needs " +
+         std::to_string(next) + " free clusters in a row. " +
+         (output.dry_run ? "A run would move nothing" : "Nothing was moved") +
+         "; ask for fewer fragments, a smaller --size or another --method.";
+}
+
+}  // namespace
+
 std::string JobOutcomeNote(const JobOutput& output, int result, uint64_t moved,
                            uint64_t fragments_now) {
   const std::string now =
       fragments_now == kNoValue ? std::string() : " (it now has " + Fragments(fragments_now) + ")";
+  if (output.refused) return "";  // the status line says why, and that nothing moved
+  if (output.write_error != 0) {
+    const std::string of = output.fragment ? " of the " + std::to_string(output.requested) +
+                                                 " fragments"
+                                           : (moved == 1 ? " piece" : " pieces");
+    const std::string where = output.volume_name.empty() ? "the disk" : output.volume_name;
+    return "Writing the moves to " + where + " failed (" + ErrorMessage(output.write_error) +
+           "): " + std::to_string(moved) + of + " reached it; the file's data is intact" + now + ".";
+  }
+  if (output.fragment && result == kFragmentNoRoom && moved == 0 &&
+      output.planned < output.requested)
+    return NoRoomNote(output);
   if (result != 0) {
     // Every move is whole or not made, so what was moved is in place and
     // the rest is where it was.
@@ -91,7 +128,8 @@ std::string JobOutcomeNote(const JobOutput& output, int result, uint64_t moved,
 }
 
 void PrintJobJson(const JobOutput& output, const int* result, const std::string& status,
-                  const std::string* after, uint64_t moved) {
+                  const std::string* after, uint64_t moved,
+                  const std::vector<PlannedPiece>* plan) {
   JsonWriter json;
   json.BeginObject();
   if (result) json.Key("result").SignedNumber(*result);
@@ -103,9 +141,51 @@ void PrintJobJson(const JobOutput& output, const int* result, const std::string&
   // A count too large for 64 bits was refused as out of range; it has no number.
   if (output.fragment) json.Key("requested").OptionalNumber(output.requested_fits ? std::optional<uint64_t>(output.requested) : std::nullopt);
   json.Key("moved").Number(moved);
+  // Pieces the plan found room for: fewer than requested when it refused.
+  if (output.fragment) json.Key("planned").Number(output.planned);
   if (output.fragment) json.Key("seed").Number(output.seed);
+  if (plan) {
+    json.Key("dry_run").Bool(true);
+    json.Key("plan").BeginArray();
+    uint64_t number = 0;
+    for (const PlannedPiece& piece : *plan) {
+      json.BeginObject();
+      json.Key("number").Number(++number);
+      json.Key("clusters").Number(static_cast<uint64_t>(piece.clusters));
+      json.Key("lcn").Number(static_cast<uint64_t>(piece.lcn));
+      json.EndObject();
+    }
+    json.EndArray();
+  }
   json.EndObject();
   std::printf("%s\n", json.text().c_str());
+}
+
+std::string DryRunStatus(uint64_t pieces) {
+  return "Dry run: " + std::to_string(pieces) + (pieces == 1 ? " piece" : " pieces") +
+         " planned; nothing was moved.";
+}
+
+int PrintPlan(const JobOutput& output, const std::string& status,
+              const std::vector<PlannedPiece>& plan, int result) {
+  if (output.json) {
+    PrintJobJson(output, &result, status, nullptr, 0, &plan);
+  } else {
+    if (!output.quiet) {
+      std::printf("Plan (dry run):\n\n  %10s %12s %24s\n", "Fragment #", "Clusters",
+                  "Target Location (LCN)");
+      uint64_t number = 0;
+      for (const PlannedPiece& piece : plan)
+        std::printf("  %10" PRIu64 " %12" PRId64 " %24" PRId64 "\n", ++number, piece.clusters,
+                    piece.lcn);
+      std::fputc('\n', stdout);
+    }
+    std::printf("%s\n", status.c_str());
+    if (result != 0 && output.fragment && output.planned < output.requested)
+      std::printf("%s\n", NoRoomNote(output).c_str());
+    if (output.fragment && output.seed_drawn) std::printf("Seed: %" PRIu32 "\n", output.seed);
+  }
+  return result == 0 ? kExitSuccess : kExitFailure;
 }
 
 int PrintRefusedAnalysis(const JobOutput& output, const TerminalDisplay& analysis,
@@ -136,6 +216,23 @@ bool RefuseImageInUse(const std::string& path, const char* command, const JobOut
   (void)path, (void)command, (void)output;
   return false;
 #endif
+}
+
+void OpenForPlanningOnly() {
+#ifdef SHARDIX_HAVE_NTFSIMAGE
+  OpenImagesForReadingOnly();
+#endif
+}
+
+void RereadAfterFailedWrites(const std::string& path, FileSession& session, TerminalDisplay& job) {
+  session.file.reset();
+  session.volume.reset();  // the last handle: the mount goes, writing nothing more
+  const std::string name = session.analysed_path.empty() ? path : session.analysed_path;
+  if (OpenFileByPath(name, &session.file) != 0) return;
+  OpenVolumeByPath(name, &session.volume);
+  JobContext reread{session.volume.get(), session.file.get(), &job, nullptr, nullptr};
+  job.ClearFragmentList();
+  EndJobDisplay(reread, session, job);
 }
 
 int PrintStoppedJob(const JobOutput& output, const TerminalDisplay& job, const char* unit,

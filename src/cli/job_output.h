@@ -7,9 +7,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "analysis/analyze_file.h"
 #include "cli/terminal_display.h"
+#include "display/job_context.h"
 
 namespace shardix::cli {
 
@@ -31,11 +33,32 @@ struct JobOutput {
   uint32_t seed = 0;
   bool seed_drawn = false;  // printed as "Seed: N", since no one else knows it
   bool first_fit = false;
+  int32_t method = 0;
+  uint64_t fragment_size = 0;  // F, and T: the pieces' lengths
+  uint64_t cluster_count = 0;
+  bool dry_run = false;
+  // How the job ended, besides its result: pieces its plan placed, and the
+  // error that kept moves from the disk at the end (0: all reached it).
+  uint64_t planned = 0;
+  uint32_t write_error = 0;
+  bool refused = false;  // refused before the first move; the status says why
+  std::string volume_name;  // as the volume names itself, for the write-back note
 };
 
-// The JSON object; `result` and `after` may be null (no job ran).
+// The JSON object; `result` and `after` may be null (no job ran). A dry
+// run adds "plan": [{number, clusters, lcn}].
 void PrintJobJson(const JobOutput& output, const int* result, const std::string& status,
-                  const std::string* after, uint64_t moved);
+                  const std::string* after, uint64_t moved,
+                  const std::vector<PlannedPiece>* plan = nullptr);
+
+// "Dry run: N pieces planned; nothing was moved."
+std::string DryRunStatus(uint64_t pieces);
+
+// A dry run: the plan, piece by piece in file order, with the status and
+// what a run would do; returns the exit status (0 when every piece has a
+// place).
+int PrintPlan(const JobOutput& output, const std::string& status,
+              const std::vector<PlannedPiece>& plan, int result);
 
 // The analysis that refused the job; returns the exit status for it.
 int PrintRefusedAnalysis(const JobOutput& output, const TerminalDisplay& analysis,
@@ -44,6 +67,13 @@ int PrintRefusedAnalysis(const JobOutput& output, const TerminalDisplay& analysi
 // Refuses a job on an image that something else has mounted or holds
 // (status and JSON as for any refusal); returns true when it refused.
 bool RefuseImageInUse(const std::string& path, const char* command, const JobOutput& output);
+
+// For a dry run: images are then opened only for reading.
+void OpenForPlanningOnly();
+
+// After a job whose moves did not all reach the disk: lets the mount go and
+// reads the file again from the image, onto the job's After side.
+void RereadAfterFailedWrites(const std::string& path, FileSession& session, TerminalDisplay& job);
 
 // A job stopped by SIGINT or SIGTERM: "Stopped: N of M <unit> moved" as
 // the status (text, or JSON with `after` null); returns the exit status.
@@ -55,7 +85,7 @@ void PrintJobResult(const JobOutput& output, const TerminalDisplay& job,
                     const FileSession& session, int result, uint64_t moved);
 
 // The sentences that say how a job's result differs from what was asked
-// ("" when it does not).
+// ("" when it does not); `moved` counts the moves that reached the disk.
 std::string JobOutcomeNote(const JobOutput& output, int result, uint64_t moved,
                            uint64_t fragments_now);
 

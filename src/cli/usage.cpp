@@ -24,7 +24,7 @@ constexpr CommandHelp kCommands[] = {
     {"fragment",
      "shardix fragment PATH --count N [--size 1..10]\n"
      "                 [--method concentrated|scattered|random|first-fit] [--seed N]\n"
-     "                 [--color WHEN] [--quiet] [--json]\n",
+     "                 [--dry-run] [--color WHEN] [--quiet] [--json]\n",
      "Split a file into N fragments placed by the method (default concentrated).\n"
      "  -c, --count N  fragments to make, from 1 to the \"Max:\" value analyze shows\n"
      "      --size S   fragment size from 1 (small) to 10 (large, the default)\n"
@@ -32,12 +32,18 @@ constexpr CommandHelp kCommands[] = {
      "                 first_fit; any case)\n"
      "      --seed N   0 to 4294967295: the same seed gives the same layout again;\n"
      "                 without it the seed drawn is printed\n"
+     "      --dry-run  print the plan (each piece's clusters and target LCN, in file\n"
+     "                 order) and move nothing; the same arguments and seed then make\n"
+     "                 exactly those moves\n"
      "      --color WHEN  auto, always or never (as for analyze)\n"
      "  -q, --quiet    print only the result\n"
-     "The result says how many fragments were asked for and how many the file has:\n"
-     "pieces placed next to each other join into one fragment.\n"},
-    {"defragment", "shardix defragment PATH [--color WHEN] [--quiet] [--json]\n",
+     "The job is planned whole first: when not every piece finds room, nothing is\n"
+     "moved. The result says how many fragments were asked for and how many the\n"
+     "file has: pieces placed next to each other join into one fragment.\n"},
+    {"defragment", "shardix defragment PATH [--dry-run] [--color WHEN] [--quiet] [--json]\n",
      "Gather a file into as few fragments as the free space allows.\n"
+     "      --dry-run  print the plan (each piece's clusters and target LCN, in file\n"
+     "                 order) and move nothing\n"
      "      --color WHEN  auto, always or never (as for analyze)\n"
      "  -q, --quiet    print only the result\n"},
     {"volume-info",

@@ -134,6 +134,7 @@ int Run(const Arguments& args) {
     return kExitFailure;
   }
 
+  WarnIfImageInUse(path);
   std::unique_ptr<Volume> volume;
   if (uint32_t code = OpenVolumeByPath(path, &volume); code != kErrorSuccess) {
     std::fprintf(stderr, "shardix volume-info: %s: %s\n", path.c_str(), ErrorMessage(code).c_str());

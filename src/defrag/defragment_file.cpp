@@ -37,7 +37,56 @@ bool IsRefusal(uint32_t code) {
   return code == kErrorAccessDenied || code == kErrorInvalidParameter;
 }
 
+// Room for at most (fragments - 1) runs, so the file ends in at most
+// fragments - 1 fragments; false (box shown) when it cannot be had.
+bool MakeTable(Display& display, int64_t fragment_count, std::vector<FreeRun>* table) {
+  const int64_t fragments = static_cast<int32_t>(static_cast<uint32_t>(fragment_count));
+  const int64_t table_size = std::max<int64_t>(fragments - 1, 0);
+  try {
+    table->resize(static_cast<std::size_t>(table_size));
+  } catch (const std::exception&) {  // bad_alloc, length_error: the size tells
+  }
+  if (table->size() == static_cast<std::size_t>(table_size)) return true;
+  display.ShowErrorBox(kTableCaption, kErrorNotEnoughMemory, BoxOwner::kMainWindow,
+                       BoxIcon::kNone);
+  return false;
+}
+
+// The longest free runs as the volume shows them now, in `capacity` places
+// of the table: 0 when they hold the `remaining` clusters, else the result
+// that says why not.
+int PlanRuns(JobContext& context, std::vector<FreeRun>& table, uint64_t capacity,
+             uint64_t remaining) {
+  uint64_t free_total = 0;
+  if (AnalyzeVolume(context.volume, *context.display, VolumeAnalysisMode::kQuiet, &free_total,
+                    table.data(), capacity) != 0)
+    return kDefragmentFailed;
+  if (remaining > free_total) return kDefragmentNoSpace;
+  uint64_t planned = 0;
+  for (uint64_t i = 0; i < capacity; ++i) planned += table[i].length;
+  return planned < remaining ? kDefragmentRunsTooShort : 0;
+}
+
 }  // namespace
+
+int PlanDefragment(JobContext& context, int64_t fragment_count, uint64_t cluster_count,
+                   std::vector<PlannedPiece>* plan) {
+  plan->clear();
+  if (cluster_count == 0) return 0;
+  std::vector<FreeRun> table;
+  if (!MakeTable(*context.display, fragment_count, &table)) return kDefragmentFailed;
+  if (const int result = PlanRuns(context, table, table.size(), cluster_count)) return result;
+  uint64_t vcn = 0;
+  for (const FreeRun& run : table) {
+    if (vcn == cluster_count) break;
+    const uint64_t piece = std::min(run.length, cluster_count - vcn);
+    if (piece == 0) continue;
+    plan->push_back({static_cast<int64_t>(vcn), static_cast<int64_t>(piece),
+                     static_cast<int64_t>(run.lcn)});
+    vcn += piece;
+  }
+  return 0;
+}
 
 int DefragmentFile(JobContext& context, int64_t fragment_count, uint64_t cluster_count,
                    const DefragmentLimits& limits) {
@@ -52,34 +101,24 @@ int DefragmentFile(JobContext& context, int64_t fragment_count, uint64_t cluster
     display.ShowErrorBox(kMoveCaption, kErrorInvalidHandle, BoxOwner::kMainWindow, BoxIcon::kNone);
     return kDefragmentFailed;
   }
-
-  // Every plan may use at most (fragments - 1) - moves done runs, so the file
-  // ends in at most fragments - 1 fragments.
-  const int64_t fragments = static_cast<int32_t>(static_cast<uint32_t>(fragment_count));
-  const int64_t table_size = std::max<int64_t>(fragments - 1, 0);
   std::vector<FreeRun> table;
-  try {
-    table.resize(static_cast<std::size_t>(table_size));
-  } catch (const std::exception&) {  // bad_alloc, length_error: the size tells
-  }
-  if (table.size() != static_cast<std::size_t>(table_size)) {
-    display.ShowErrorBox(kTableCaption, kErrorNotEnoughMemory, BoxOwner::kMainWindow,
-                         BoxIcon::kNone);
-    return kDefragmentFailed;
+  if (!MakeTable(display, fragment_count, &table)) return kDefragmentFailed;
+  const auto table_size = static_cast<int64_t>(table.size());
+  // A job whose moves could not be kept is refused before the first.
+  if (context.volume) {
+    std::string refusal;
+    if (const uint32_t code = context.volume->PrepareToMove(&refusal)) {
+      context.refusal = refusal.empty() ? ErrorMessage(code) : refusal;
+      display.SetStatusError(context.refusal);
+      return kDefragmentFailed;
+    }
   }
 
   while (remaining != 0) {
     // Plan: the longest free runs as the volume shows them now.
     if (context.StopRequested()) return kJobStopped;
     const uint64_t capacity = static_cast<uint64_t>(table_size - moves_done);
-    uint64_t free_total = 0;
-    if (AnalyzeVolume(context.volume, display, VolumeAnalysisMode::kQuiet, &free_total,
-                      table.data(), capacity) != 0)
-      return kDefragmentFailed;
-    if (remaining > free_total) return kDefragmentNoSpace;
-    uint64_t planned = 0;
-    for (uint64_t i = 0; i < capacity; ++i) planned += table[i].length;
-    if (planned < remaining) return kDefragmentRunsTooShort;
+    if (const int result = PlanRuns(context, table, capacity, remaining)) return result;
 
     // Move: each piece to the very start of its run, in file order.
     bool refused = false;
@@ -99,6 +138,7 @@ int DefragmentFile(JobContext& context, int64_t fragment_count, uint64_t cluster
                                      static_cast<int64_t>(run.lcn + piece_moved), request);
         display.MoveEnds();
         if (code == kErrorSuccess) {
+          ++context.requests;
           if (piece_moved == 0) ++context.moved;  // counted as moves_done is, once per piece
           piece_moved += request;
           next_vcn += request;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "display/job_context.h"
 
@@ -35,7 +36,16 @@ struct DefragmentLimits {
 // bits count), `cluster_count` its length in clusters. The status line shows
 // each move's target and the progress bar the clusters moved so far. Moves
 // already made stay made whatever the result.
+// Before its first move it asks the volume whether the moves can be made
+// and kept; a refusal goes to the status line and context.refusal.
 int DefragmentFile(JobContext& context, int64_t fragment_count, uint64_t cluster_count,
                    const DefragmentLimits& limits = {});
+
+// The plan DefragmentFile starts from, without moving anything: the pieces
+// in file order, each to the start of one of the longest free runs.
+// Returns 0 or one of DefragmentFile's results; a run of the job that no
+// move of it finds refused makes exactly these moves.
+int PlanDefragment(JobContext& context, int64_t fragment_count, uint64_t cluster_count,
+                   std::vector<PlannedPiece>* plan);
 
 }  // namespace shardix

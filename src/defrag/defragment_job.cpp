@@ -34,13 +34,21 @@ int RunDefragmentJob(JobContext& context, FileSession& session, const Defragment
   Display& display = *context.display;
   BeginJobDisplay(display);
 
-  const int result = DefragmentFile(context, params.fragment_count, params.cluster_count);
+  NoteJobStart(context);
+  int result = DefragmentFile(context, params.fragment_count, params.cluster_count);
+  // The outcome is known only once the moves have reached the disk.
+  if (const uint32_t code = CloseJobWrites(context); code != 0 && result != kJobStopped) {
+    // A failure the job met already has its box; this is the same one again.
+    if (result != kDefragmentFailed)
+      display.ShowErrorBox("DefragmentFile() Error", code, BoxOwner::kMainWindow, BoxIcon::kNone);
+    result = kDefragmentFailed;
+  }
   if (result == kJobStopped) return result;  // the program is closing
   bool is_error = false;
   std::string outcome = DefragmentOutcomeText(result, &is_error);
-  if (is_error)
+  if (is_error && context.refusal.empty())  // a refusal is on the status line already
     display.SetStatusError(outcome);
-  else
+  else if (!is_error)
     display.SetStatusText(outcome);
 
   EndJobDisplay(context, session, display);

@@ -6,7 +6,7 @@
 
 #include "display/display.h"
 #include "fragment/placement.h"
-#include "fragment/bitmap_windows.h"
+#include "fragment/fragment_plan.h"
 #include "volume/error_codes.h"
 #include "volume/volume.h"
 
@@ -29,8 +29,15 @@ bool IsRefusedMove(uint32_t code) {
   return code == kErrorAccessDenied || code == kErrorInvalidParameter;
 }
 
-void ReportLaterBitmapFailure(Display& display, uint32_t code) {
-  display.ShowErrorBox("FSCTL_GET_VOLUME_BITMAP", code, BoxOwner::kNone, BoxIcon::kError);
+// Whether the volume can take and keep the job's moves; the refusal
+// (naming the path and what to do) goes to the status line.
+bool CanMove(JobContext& context) {
+  std::string refusal;
+  const uint32_t code = context.volume->PrepareToMove(&refusal);
+  if (code == kErrorSuccess) return true;
+  context.refusal = refusal.empty() ? ErrorMessage(code) : refusal;
+  context.display->SetStatusError(context.refusal);
+  return false;
 }
 
 // One fragment's move, in as many requests as its length needs.
@@ -41,6 +48,7 @@ uint32_t MoveFragment(JobContext& context, int64_t vcn, int64_t lcn, int64_t len
     const uint32_t code = context.volume->MoveClusters(*context.file, vcn, lcn, piece);
     context.display->MoveEnds();
     if (code != kErrorSuccess) return code;
+    ++context.requests;
     vcn += piece;
     lcn += piece;
     length -= piece;
@@ -59,7 +67,7 @@ void ShowMoveMessage(Display& display, int64_t index, int64_t target_lcn) {
 }  // namespace
 
 int FragmentFile(JobContext& context, uint64_t fragment_count, uint64_t fragment_size,
-                 int32_t method, uint64_t cluster_count) {
+                 int32_t method, uint64_t cluster_count, FragmentPlan* plan) {
   Display& display = *context.display;
   if (!RequestIsSound(fragment_count, fragment_size, method, cluster_count)) {
     display.ShowErrorBox("FragmentFile() Error", kErrorInvalidParameter, BoxOwner::kMainWindow,
@@ -71,74 +79,43 @@ int FragmentFile(JobContext& context, uint64_t fragment_count, uint64_t fragment
                          BoxOwner::kMainWindow, BoxIcon::kNone);
     return kFragmentFailed;
   }
-  const auto placement = static_cast<PlacementMethod>(method);
-  ShardixRandom& random = context.random ? *context.random : ProcessRandom();
+  const bool dry_run = plan && plan->dry_run;
+  // A job that could not make its moves last is refused before the first.
+  if (!dry_run && !CanMove(context)) return kFragmentFailed;
+
   const auto count = static_cast<int64_t>(fragment_count);
   const auto size = static_cast<int64_t>(fragment_size);
-  const auto total = static_cast<int64_t>(cluster_count);
+  FragmentPlanner planner(context, count, size, static_cast<PlacementMethod>(method),
+                          static_cast<int64_t>(cluster_count));
+  if (planner.Start() != kErrorSuccess) return kFragmentFailed;
+  // Planned whole first: a piece that finds no room stops the job before
+  // anything has moved.
+  int result = planner.PlanAll();
+  context.planned = planner.pieces().size();
+  if (plan) plan->pieces = planner.pieces();
+  if (result != kFragmentSucceeded || dry_run) return result;
 
-  BitmapWindows bitmap;
-  uint32_t code = bitmap.Probe(*context.volume);
-  if (code != kErrorSuccess) {
-    display.ShowErrorBox("FSCTL_GET_VOLUME_BITMAP Error", code, BoxOwner::kMainWindow,
-                         BoxIcon::kNone);
-    return kFragmentFailed;
-  }
-  const int64_t bitmap_bytes = bitmap.whole_bytes();
-
-  // Carried from fragment to fragment: where the last scan stopped, and the
-  // byte of the previous fragment's target.
-  BitPosition resume;
-  int64_t last_byte = 0;
-
-  for (int64_t i = 0; i < count; ++i) {
-    const int64_t length = i == count - 1 ? total - (count - 1) * size : size;
-    bitmap.Forget();  // each fragment looks at the volume as it is now
-    for (uint64_t attempt = 1;; ++attempt) {
-      if (context.StopRequested()) return kJobStopped;
-      BitPosition candidate;
-      if (attempt > kRandomAttempts || placement == PlacementMethod::kFirstFit) {
-        // The fallback starts over from cluster 0 once, then, like First
-        // Fit, carries on from where the previous scan stopped, so every
-        // such scan ends further on and the search reaches the end.
-        const bool restart = placement != PlacementMethod::kFirstFit &&
-                             attempt == kRandomAttempts + 1;
-        candidate = restart ? BitPosition{} : resume;
-        if (candidate.byte >= bitmap_bytes) return kFragmentNoRoom;
-      } else {
-        auto drawn = DrawCandidate(placement, static_cast<uint64_t>(i), last_byte, bitmap_bytes,
-                                   length, random);
-        if (!drawn) continue;
-        candidate = *drawn;
-      }
-      candidate = AlignCandidate(candidate, length);
-      int64_t unusable = candidate.Cluster();
-      const int64_t reach = ScanReachEnd(candidate, length, bitmap_bytes);
-      if ((code = bitmap.FindInUse(*context.volume, unusable, reach, &unusable)) != kErrorSuccess) {
-        ReportLaterBitmapFailure(display, code);
-        return kFragmentFailed;
-      }
-      const ScanOutcome scan = ScanOutcomeAt(candidate, length, bitmap_bytes, unusable);
-      resume = scan.stop;
-      if (!scan.free) continue;
-
-      if (ShowsMoveMessage(static_cast<uint64_t>(i), fragment_count))
-        ShowMoveMessage(display, i, candidate.Cluster());
-      code = MoveFragment(context, i * size, candidate.Cluster(), length);
-      if (code == kErrorSuccess) {
-        ++context.moved;
-        last_byte = candidate.byte;
-        display.SetProgress(static_cast<uint64_t>(i) + 1);
-        break;
-      }
-      if (!IsRefusedMove(code)) {
-        display.ShowErrorBox("MoveFileFragment() Error", code, BoxOwner::kMainWindow,
-                             BoxIcon::kNone);
-        return kFragmentFailed;
-      }
-      // The file system would not take that run: look again at a fresh bitmap.
-      bitmap.Forget();
+  for (int64_t i = 0; i < count;) {
+    if (context.StopRequested()) return kJobStopped;
+    const PlannedPiece piece = planner.pieces()[static_cast<std::size_t>(i)];
+    if (ShowsMoveMessage(static_cast<uint64_t>(i), fragment_count))
+      ShowMoveMessage(display, i, piece.lcn);
+    const uint32_t code = MoveFragment(context, piece.vcn, piece.lcn, piece.clusters);
+    if (code == kErrorSuccess) {
+      ++context.moved;
+      display.SetProgress(static_cast<uint64_t>(i) + 1);
+      ++i;
+      continue;
     }
+    if (!IsRefusedMove(code)) {
+      display.ShowErrorBox("MoveFileFragment() Error", code, BoxOwner::kMainWindow,
+                           BoxIcon::kNone);
+      return kFragmentFailed;
+    }
+    // The file system would not take that run: this piece and the rest are
+    // planned again on the volume as it is now.
+    result = planner.ReplanFrom(static_cast<uint64_t>(i));
+    if (result != kFragmentSucceeded) return result;
   }
   return kFragmentSucceeded;
 }

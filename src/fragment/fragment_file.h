@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "display/job_context.h"
+#include "fragment/fragment_plan.h"
 
 namespace shardix {
 
@@ -23,13 +25,23 @@ constexpr uint64_t kMaxClustersPerMove = 0xFFFFFFFFu;
 // from the start of the volume.
 constexpr uint64_t kRandomAttempts = 10;
 
+// The plan of a job, for showing it; with `dry_run` only planned.
+struct FragmentPlan {
+  bool dry_run = false;
+  std::vector<PlannedPiece> pieces;  // in file order; as far as it got when not every piece fits
+};
+
 // Moves fragment i (i = 0 .. fragment_count - 1), the clusters from VCN
 // i * fragment_size, fragment_size long except the last, which takes the
 // rest of the `cluster_count` clusters. `method` is a PlacementMethod index.
-// Returns kFragmentSucceeded, kFragmentNoRoom, kFragmentFailed, or
-// kJobStopped when the context asked it to stop between moves. Moves that
-// succeeded stay done whatever the result.
+// First asks the volume whether the moves can be made and kept (a refusal
+// goes to the status line and context.refusal), then plans every piece;
+// nothing moves unless every piece found room (context.planned says how
+// many did). Returns kFragmentSucceeded, kFragmentNoRoom, kFragmentFailed,
+// or kJobStopped when the context asked it to stop between moves. Moves
+// that succeeded stay done whatever the result. With `plan`, the plan made
+// at the start is handed back.
 int FragmentFile(JobContext& context, uint64_t fragment_count, uint64_t fragment_size,
-                 int32_t method, uint64_t cluster_count);
+                 int32_t method, uint64_t cluster_count, FragmentPlan* plan = nullptr);
 
 }  // namespace shardix

@@ -64,12 +64,20 @@ int RunFragmentJob(JobContext& context, FileSession& session, const FragmentJobP
   Display& display = *context.display;
   BeginJobDisplay(display);
 
-  const int result = FragmentFile(context, params.fragment_count, params.fragment_size,
-                                  params.method, params.cluster_count);
+  NoteJobStart(context);
+  int result = FragmentFile(context, params.fragment_count, params.fragment_size,
+                            params.method, params.cluster_count);
+  // The outcome is known only once the moves have reached the disk.
+  if (const uint32_t code = CloseJobWrites(context); code != 0 && result != kJobStopped) {
+    // A failure the job met already has its box; this is the same one again.
+    if (result != kFragmentFailed)
+      display.ShowErrorBox("FragmentFile() Error", code, BoxOwner::kMainWindow, BoxIcon::kNone);
+    result = kFragmentFailed;
+  }
   if (result == kJobStopped) return result;
   if (result == kFragmentSucceeded)
     display.SetStatusText(FragmentOutcomeText(result));
-  else
+  else if (context.refusal.empty())
     display.SetStatusError(FragmentOutcomeText(result));
 
   EndJobDisplay(context, session, display);

@@ -111,6 +111,25 @@ class Volume {
 
   // Name shown to people: "C:" for a drive, the image's file name for an image.
   virtual std::string DisplayName() const = 0;
+
+  // Before a job's first move: whether moves can be made and kept. 0, or a
+  // code with *refusal saying in one sentence which path stands in the way
+  // and what to do. A file system that keeps each move itself has nothing
+  // to check.
+  virtual uint32_t PrepareToMove(std::string* refusal) {
+    (void)refusal;
+    return 0;
+  }
+
+  // After a job's last move: everything moved so far reaches the disk
+  // before this returns; 0, or the code of the write that failed, after
+  // which nothing more of this volume's moves reaches it. The handle stays
+  // open for reading.
+  virtual uint32_t Close() { return 0; }
+
+  // Move requests whose writes have reached the disk since the volume was
+  // opened; -1 where each move reaches it as it is made.
+  virtual int64_t CommittedMoves() const { return -1; }
 };
 
 // Opening by path. A path whose leading part names an existing regular file

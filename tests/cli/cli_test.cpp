@@ -233,15 +233,24 @@ TEST(CommandLine, FragmentSaysWhatItDidAndTheSeedRepeatsTheLayout) {
                                     ", not the 40 asked for: First Fit places pieces side by side"),
             std::string::npos) << first_fit_text.out;
 
-  // A job that runs out of room says how far it got; the file keeps its bytes.
+  // A job whose pieces do not all find room is refused whole: nothing
+  // moves (the image keeps every byte), and it says how many pieces fit.
+  const std::vector<uint8_t> third_before = ReadHostFile(third);
   CliRun stuck = Shardix("fragment " + ShellQuote(third + "/f.bin") + " --count 40 --method concentrated --seed 1 --json");
   EXPECT_EQ(stuck.status, 1) << stuck.out;
   EXPECT_NE(stuck.out.find("\"result\":-1"), std::string::npos) << stuck.out;
   EXPECT_EQ(JsonNumber(stuck.out, "seed"), 1);
-  const int64_t moved = JsonNumber(stuck.out, "moved");
-  EXPECT_GT(moved, 0);
-  EXPECT_LT(moved, 40);
-  EXPECT_EQ(NtfscatBytes(third, "/f.bin"), big);
+  EXPECT_EQ(JsonNumber(stuck.out, "moved"), 0);
+  CliRun stuck_text = Shardix("fragment " + ShellQuote(third + "/f.bin") + " --count 40 --method concentrated --seed 1");
+  EXPECT_EQ(stuck_text.status, 1) << stuck_text.out;
+  std::smatch fit;
+  ASSERT_TRUE(std::regex_search(stuck_text.out, fit, std::regex("Only (\\d+) of the 40 pieces fit by "
+                                                                "Concentrated: piece \\d+ needs \\d+ "
+                                                                "free clusters in a row. Nothing was moved")))
+      << stuck_text.out;
+  EXPECT_LT(std::stoi(fit[1]), 40);
+  EXPECT_EQ(JsonNumber(stuck.out, "planned"), std::stoi(fit[1]));
+  EXPECT_TRUE(ReadHostFile(third) == third_before);
   EXPECT_EQ(Shardix("check " + ShellQuote(third)).status, 0);
   // Too little free space to gather it: refused before any move.
   CliRun no_room = Shardix("defragment " + ShellQuote(third + "/f.bin"));

@@ -55,6 +55,24 @@ TEST_F(DefragmentFileTest, FillsTheLongestRunsInFileOrder) {
   ExpectNoDataLost();
 }
 
+// The dry run's plan is the job's moves, and making it moves nothing.
+TEST_F(DefragmentFileTest, PlanIsTheMovesTheJobThenMakes) {
+  LayThreeFragments();
+  std::vector<PlannedPiece> plan;
+  EXPECT_EQ(PlanDefragment(context_, 3, 100, &plan), 0);
+  EXPECT_TRUE(volume_->moves.empty());
+  ASSERT_EQ(plan.size(), 2u);
+  EXPECT_EQ(DefragmentFile(context_, 3, 100), 0);
+  ASSERT_EQ(volume_->moves.size(), plan.size());
+  for (std::size_t i = 0; i < plan.size(); ++i)
+    EXPECT_EQ(volume_->moves[i], (RecordedMove{plan[i].vcn, plan[i].lcn,
+                                               static_cast<uint32_t>(plan[i].clusters)}));
+  // Not enough room: the same refusal as the job's, before any move.
+  Lay({{0, 40, 100}, {40, 30, 200}, {70, 30, 300}}, {{40, 20}, {900, 50}});
+  EXPECT_EQ(PlanDefragment(context_, 3, 100, &plan), kDefragmentNoSpace);
+  EXPECT_TRUE(plan.empty());
+}
+
 TEST_F(DefragmentFileTest, LongestRunHoldingTheFileTakesItInOneMove) {
   Lay({{0, 30, 100}, {30, 30, 200}}, {{900, 50}, {5000, 60}});  // exactly as long as the file
   EXPECT_EQ(DefragmentFile(context_, 2, 60), 0);

@@ -62,9 +62,11 @@ class FragmentFileTest : public ::testing::Test {
     EXPECT_EQ(memory_->OpenVolume(&volume), kErrorSuccess);
     EXPECT_EQ(memory_->OpenFile("f.bin", &file), kErrorSuccess);
     recorder_ = std::make_unique<test::RecordingVolume>(volume.get());
+    recorder_->refusal = refuse_ ? "/img cannot be written: try again" : "";
     random_.Seed(seed);
     JobContext context{recorder_.get(), file.get(), &display_, &random_, &display_.stop};
     int result = FragmentFile(context, count, size, method, static_cast<uint64_t>(clusters_));
+    planned_ = context.planned;
     volume_ = std::move(volume);
     return result;
   }
@@ -94,6 +96,8 @@ class FragmentFileTest : public ::testing::Test {
   ShardixRandom random_;
   int64_t clusters_ = 0;
   std::vector<uint64_t> content_;
+  uint64_t planned_ = 0;
+  bool refuse_ = false;
 };
 
 TEST_F(FragmentFileTest, WorkedExampleConcentrated) {
@@ -181,18 +185,49 @@ TEST_F(FragmentFileTest, FirstFitResumingInsideAByteTakesTheNextCluster) {
 }
 
 TEST_F(FragmentFileTest, FirstFitNeverGoesBackForRoomBehindIt) {
-  // Fragment 0 moves from 0..15 to 64..79; its old clusters become free at
-  // once, but the search for fragment 1 carries on past 80 and runs out.
+  // Fragment 0 would go from 0..15 to 64..79, its old clusters free at
+  // once, but the search for fragment 1 carries on past 80 and runs out:
+  // planned whole, the job moves nothing.
   MakeVolume(256, 1);
   AddFile(32, 0);
   ASSERT_EQ(memory_->MarkUnmovable(32, 32), kErrorSuccess);
   ASSERT_EQ(memory_->MarkUnmovable(80, 176), kErrorSuccess);
   EXPECT_EQ(Fragment(2, 16, kFirstFit), kFragmentNoRoom);
-  ASSERT_EQ(Moves().size(), 1u);
-  EXPECT_EQ(Moves()[0].lcn, 64);
-  EXPECT_FALSE(memory_->IsUsed(0));
+  EXPECT_TRUE(recorder_->moves.empty());
+  EXPECT_EQ(planned_, 1u);
+  EXPECT_TRUE(memory_->IsUsed(0));
   EXPECT_TRUE(display_.boxes.empty());
-  EXPECT_EQ(display_.progress_history, (std::vector<uint64_t>{1}));
+  EXPECT_TRUE(display_.progress_history.empty());
+}
+
+// The last, largest piece finds no room once the others have theirs; the
+// others would fit. Before, every other piece was moved first.
+TEST_F(FragmentFileTest, APlanThatCannotPlaceEveryPieceMovesNothing) {
+  for (int32_t method : kAllMethods) {
+    MakeVolume(4096, 1);
+    AddFile(200, 3800);
+    // Free runs of 40 clusters (70 once the first pieces leave, 96 at the
+    // end): the three pieces of 10 fit, the last of 170 does not.
+    for (int64_t lcn = 40; lcn < 3800; lcn += 80)
+      ASSERT_EQ(memory_->MarkUnmovable(lcn, 40), kErrorSuccess);
+    ASSERT_EQ(memory_->MarkUnmovable(0, 40), kErrorSuccess);
+    EXPECT_EQ(Fragment(4, 10, method, 9), kFragmentNoRoom) << method;
+    EXPECT_TRUE(recorder_->moves.empty()) << method;
+    EXPECT_EQ(planned_, 3u) << method;
+    EXPECT_EQ(memory_->RunsOf("f.bin"), (std::vector<MemoryRun>{{0, 200, 3800}}));
+    TearDown();
+  }
+}
+
+// A volume that could not keep the moves refuses the job before its plan.
+TEST_F(FragmentFileTest, AVolumeThatCannotKeepMovesRefusesBeforeAnything) {
+  MakeVolume(4096);
+  AddFile(64, 3000);
+  refuse_ = true;
+  EXPECT_EQ(Fragment(4, 16, kScattered), kFragmentFailed);
+  EXPECT_EQ(recorder_->bitmap_reads, 0);
+  EXPECT_TRUE(recorder_->moves.empty());
+  EXPECT_EQ(display_.status, "Error: /img cannot be written: try again");
 }
 
 TEST_F(FragmentFileTest, RefusedMoveLeadsToAnotherAttemptWithAFreshBitmap) {
@@ -204,7 +239,9 @@ TEST_F(FragmentFileTest, RefusedMoveLeadsToAnotherAttemptWithAFreshBitmap) {
     EXPECT_EQ(recorder_->moves.size(), 4u);
     EXPECT_EQ(recorder_->moves[1].result, code);
     EXPECT_EQ(recorder_->moves[2].vcn, 10);  // the same fragment again
-    EXPECT_EQ(recorder_->bitmap_reads, 1 + 3 + 1);
+    // The probe, a window for each piece's plan, and one for each piece
+    // planned again after the refusal (the refused one and the last).
+    EXPECT_EQ(recorder_->bitmap_reads, 1 + 3 + 2);
     EXPECT_EQ(Messages("Attempting to move file fragment 2 "), 2);
     EXPECT_EQ(display_.progress_history, (std::vector<uint64_t>{1, 2, 3}));
     EXPECT_TRUE(display_.boxes.empty());

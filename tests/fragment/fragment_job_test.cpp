@@ -8,6 +8,7 @@
 #include "analysis/analyze_file.h"
 #include "fragment/fragment_file.h"
 #include "fragment/random.h"
+#include "tests/fragment/fragment_test_support.h"
 #include "tests/support/recording_display.h"
 #include "volume/error_codes.h"
 #include "volume/memory/memory_volume.h"
@@ -142,6 +143,26 @@ TEST_F(FragmentJobTest, FailuresReadAsErrorsAndStillRedrawTheAfterSide) {
   EXPECT_EQ(Run(4, 3), kFragmentFailed);
   EXPECT_EQ(display_.status, "Error: File fragmentation was unsuccessful - unexpected error");
   EXPECT_TRUE(display_.settings_enabled);
+}
+
+// The last commit fails: the job is a failure, and only the moves that
+// reached the disk count (3 of 8 here), whatever was attempted.
+TEST_F(FragmentJobTest, AFailedWriteBackFailsTheJobAndCountsWhatReachedTheDisk) {
+  test::RecordingVolume volume(session_.volume.get());
+  volume.committed = 10;
+  volume.committed_on_close = 13;
+  volume.close_error = kErrorDiskFull;
+  FragmentJobParams params;
+  ASSERT_TRUE(PrepareFragmentJob(display_, "8", "400", 1, 10, &params));
+  JobContext context{&volume, session_.file.get(), &display_, &random_, nullptr};
+  EXPECT_EQ(RunFragmentJob(context, session_, params), kFragmentFailed);
+  EXPECT_EQ(context.moved, 8u);
+  EXPECT_EQ(context.committed, 3u);
+  EXPECT_EQ(context.write_error, kErrorDiskFull);
+  EXPECT_EQ(display_.status, "Error: File fragmentation was unsuccessful - unexpected error");
+  ASSERT_EQ(display_.boxes.size(), 1u);
+  EXPECT_EQ(display_.boxes[0].caption, "FragmentFile() Error");
+  EXPECT_EQ(display_.boxes[0].code, kErrorDiskFull);
 }
 
 TEST_F(FragmentJobTest, StoppedJobLeavesTheDisplayAlone) {

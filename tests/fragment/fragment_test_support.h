@@ -65,6 +65,17 @@ class RecordingVolume : public Volume {
   }
   uint32_t GetGeometry(VolumeGeometry* geometry) override { return inner_->GetGeometry(geometry); }
   std::string DisplayName() const override { return inner_->DisplayName(); }
+  // Refuses the job with `refusal` when set.
+  uint32_t PrepareToMove(std::string* text) override {
+    if (refusal.empty()) return kErrorSuccess;
+    *text = refusal;
+    return kErrorWriteProtect;
+  }
+  uint32_t Close() override {
+    if (committed_on_close >= 0) committed = committed_on_close;
+    return close_error;
+  }
+  int64_t CommittedMoves() const override { return committed; }
 
   std::vector<MoveRequest> SucceededMoves() const {
     std::vector<MoveRequest> out;
@@ -75,6 +86,10 @@ class RecordingVolume : public Volume {
 
   std::vector<MoveRequest> moves;
   int bitmap_reads = 0;
+  std::string refusal;
+  uint32_t close_error = 0;  // what Close returns
+  int64_t committed = -1;    // what CommittedMoves returns
+  int64_t committed_on_close = -1;  // and from Close on, when set
 
  private:
   Volume* inner_;

@@ -1,6 +1,6 @@
 #include "volume/ntfsimage/cluster_move.h"
 
-#include <iostream>
+#include <string>
 
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/journal/journal_device.h"
@@ -12,6 +12,12 @@
 namespace shardix::ntfsimage {
 
 namespace {
+
+// The detail of a failed move whose target could not be given back.
+std::string StayInUse(const ImageMount& mount, LCN lcn, s64 count, uint32_t code) {
+  return "clusters " + std::to_string(lcn) + "+" + std::to_string(count) + " of " +
+         mount.display_name() + " stay marked in use: " + ErrorMessage(code);
+}
 
 // Big enough for copies to run at the device's streaming speed.
 constexpr size_t kCopyChunk = 4u << 20;
@@ -201,9 +207,7 @@ uint32_t MoveInsideJournal(ImageMount& mount, OpenedInode& inode, int64_t starti
     result = CodeFromErrno(errno);
     // It was all free a moment ago: clearing restores it exactly.
     if (ntfs_bitmap_clear_run(vol->lcnbmp_na, target_lcn, count) != 0)
-      std::cerr << "Shardix: clusters " << target_lcn << "+" << count << " of "
-                << mount.display_name() << " stay marked in use: "
-                << ErrorMessage(CodeFromErrno(errno)) << "\n";
+      SetLastLibraryMessage(StayInUse(mount, target_lcn, count, CodeFromErrno(errno)));
     return result;
   }
   vol->free_clusters -= count;
@@ -239,20 +243,20 @@ uint32_t MoveInsideJournal(ImageMount& mount, OpenedInode& inode, int64_t starti
     if (RestoreRunlist(vol, inode, old_rl) == kErrorSuccess) {
       const uint32_t released = release_target();
       if (released != kErrorSuccess)
-        std::cerr << "Shardix: clusters " << target_lcn << "+" << count << " of "
-                  << mount.display_name() << " stay marked in use: " << ErrorMessage(released)
-                  << "\n";
+        SetLastLibraryMessage(StayInUse(mount, target_lcn, count, released));
     } else if (mount.journal().AbandonMove() == 0) {
       // The library's picture of the file is no longer trusted: the image
       // keeps the state before this move, and nothing more is written.
-      std::cerr << "Shardix: could not restore the runlist of MFT record " << ni->mft_no << " on "
-                << mount.display_name() << "; the move was dropped and nothing more is written\n";
+      SetLastLibraryMessage("could not restore the runlist of MFT record " +
+                            std::to_string(ni->mft_no) + " on " + mount.display_name() +
+                            "; the move was dropped and nothing more is written");
     } else {
       // The records may name the target or the source: keep both in use,
       // so neither can be handed to another file.
-      std::cerr << "Shardix: could not restore the runlist of MFT record " << ni->mft_no << " on "
-                << mount.display_name() << "; clusters " << target_lcn << "+" << count
-                << " stay marked in use\n";
+      SetLastLibraryMessage("could not restore the runlist of MFT record " +
+                            std::to_string(ni->mft_no) + " on " + mount.display_name() +
+                            "; clusters " + std::to_string(target_lcn) + "+" +
+                            std::to_string(count) + " stay marked in use");
     }
     return result;
   }
@@ -274,6 +278,7 @@ uint32_t MoveImageClusters(ImageMount& mount, OpenedInode& inode, int64_t starti
   // Another program may be writing the image: it is only read.
   if (mount.read_only()) return kErrorSharingViolation;
   const uint32_t result = MoveInsideJournal(mount, inode, starting_vcn, target_lcn, cluster_count);
+  if (result == kErrorSuccess) mount.journal().MoveMade();
   if (!mount.journal().CommitDue()) return result;
   const uint32_t committed = CommitVolume(mount.volume());
   return result != kErrorSuccess ? result : committed;

@@ -39,6 +39,9 @@ class ImageVolume final : public Volume {
   uint32_t GetGeometry(VolumeGeometry* geometry) override;
   uint32_t GetClusterSize(uint32_t* sectors_per_cluster, uint32_t* bytes_per_sector) override;
   std::string DisplayName() const override { return mount_->display_name(); }
+  uint32_t PrepareToMove(std::string* refusal) override;
+  uint32_t Close() override;
+  int64_t CommittedMoves() const override;
 
  private:
   std::shared_ptr<ImageMount> mount_;

@@ -1,5 +1,6 @@
 #include "volume/ntfsimage/image_mount.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "volume/image_path.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/volume_bounds.h"
+#include "volume/ntfsimage/write_preflight.h"
 #ifdef _WIN32
 #include "volume/ntfsimage/image_lock.h"
 #endif
@@ -35,6 +37,11 @@ MountRegistry& Registry() {
   return registry;
 }
 
+std::atomic<bool>& ReadingOnly() {
+  static std::atomic<bool> reading_only{false};
+  return reading_only;
+}
+
 }  // namespace
 
 // Runs when the last handle of a mount goes: writes everything back.
@@ -51,11 +58,9 @@ struct MountCloser {
     if (mount->volume_ && std::getenv("SHARDIX_JOURNAL_STATS"))
       std::cerr << "Shardix journal: " << mount->journal().commits() << " commits, largest "
                 << mount->journal().largest_journal() << " bytes\n";
-    if (const uint32_t code = UnmountJournaled(mount->volume_, std::move(mount->device_))) {
-      // No caller is left to return this to; say it where it happens.
-      std::cerr << "Shardix: writing back " << mount->display_name_ << " failed: "
-                << ErrorMessage(code) << " (" << code << ")\n";
-    }
+    // What a job moved was committed, or its failure returned, by the
+    // volume's Close; after a failed one nothing more is written.
+    UnmountJournaled(mount->volume_, std::move(mount->device_));
     MountRegistry& registry = Registry();
     {
       std::lock_guard<std::mutex> hold(registry.lock);
@@ -66,6 +71,8 @@ struct MountCloser {
     delete mount;
   }
 };
+
+void OpenImagesOnlyForReading() { ReadingOnly().store(true); }
 
 bool CanonicalImagePath(const std::string& image, std::string* canonical) {
   std::error_code error;
@@ -105,11 +112,13 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
   // Something else writing the image would see our changes under its feet
   // (and we its): then only read.
   const std::string in_use = InUseElsewhere(canonical);
-  const bool read_only = !in_use.empty();
+  // An image that will not open for writing (a read-only file system, an
+  // immutable file) is read; jobs on it are refused before their first move.
+  const int write_errno =
+      in_use.empty() && !ReadingOnly().load() ? ImageWriteErrno(canonical) : 0;
+  const bool read_only = !in_use.empty() || ReadingOnly().load() || write_errno != 0;
   const std::string name = Utf8FromPath(PathFromUtf8(canonical).filename());
-  if (read_only)
-    std::cerr << "Shardix: warning: " << name << " is " << in_use
-              << "; what it shows may be out of date, and nothing on it will be moved\n";
+  // The front end says so (the command line warns on stderr).
 #ifdef _WIN32
   std::shared_ptr<void> image_lock;
   if (const uint32_t code = LockImage(canonical, !read_only, &image_lock)) return code;
@@ -120,7 +129,9 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
   }
   ntfs_volume* volume = nullptr;
   std::unique_ptr<JournaledDevice> device;
-  const MountMode mode = read_only ? MountMode::kReadWhileInUse : MountMode::kWrite;
+  const MountMode mode = !in_use.empty() ? MountMode::kReadWhileInUse
+                        : read_only       ? MountMode::kRead
+                                          : MountMode::kWrite;
   if (const uint32_t code = MountJournaled(canonical, mode, &volume, &device)) return code;
   // The free counts are left unknown (the library then keeps them as it
   // goes only where it knows them) until the geometry is asked for: counting
@@ -139,6 +150,8 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
   mount->device_ = std::move(device);
   mount->canonical_path_ = canonical;
   mount->display_name_ = name;
+  mount->in_use_ = !in_use.empty();
+  mount->write_errno_ = write_errno;
   mount->self_ = mount;
 #ifdef _WIN32
   mount->image_lock_ = std::move(image_lock);
@@ -158,9 +171,7 @@ void ImageMount::FlushLoop() {
     {
       std::lock_guard<std::mutex> hold(lock_);
       if (journal().CommitDue()) {
-        if (const uint32_t code = CommitVolume(volume_))
-          std::cerr << "Shardix: committing moves on " << display_name_ << " failed: "
-                    << ErrorMessage(code) << " (" << code << ")\n";
+        if (const uint32_t code = CommitVolume(volume_)) NoteWriteFailure(code);
       }
     }
     waiting.lock();
@@ -172,11 +183,7 @@ OpenedInode::~OpenedInode() {
   std::lock_guard<std::mutex> hold(mount->lock());
   if (ni) mount->ForgetInode(ni->mft_no);
   if (stream && owns_stream) ntfs_attr_close(stream);
-  if (ni && owns_inode && ntfs_inode_close(ni) != 0) {
-    const uint32_t code = CodeFromErrno(errno);
-    std::cerr << "Shardix: writing back a file record of " << mount->display_name()
-              << " failed: " << ErrorMessage(code) << " (" << code << ")\n";
-  }
+  if (ni && owns_inode && ntfs_inode_close(ni) != 0) mount->NoteWriteFailure(CodeFromErrno(errno));
 }
 
 void ImageMount::ForgetInode(uint64_t mft_no) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "volume/ntfsimage/journal/journal_device.h"
@@ -61,11 +62,23 @@ class ImageMount {
   // Mounted read-only because something else has the image: nothing may
   // be moved (image_in_use.h).
   bool read_only() const { return device_->read_only; }
+  // Why it is only read: something else has it, or it would not open for
+  // writing (the errno; 0 when it was not tried).
+  bool in_use() const { return in_use_; }
+  int write_errno() const { return write_errno_; }
   // The journal every write goes through; use with lock() held.
   ImageJournal& journal() { return *device_->journal; }
   // The pre-flight and ownership map of moves on this mount; use with lock()
   // held.
   MoveGuard& move_guard() { return move_guard_; }
+
+  // The first write-back failure met where no caller could be told (the
+  // group commit in the background, a record written back as it closed),
+  // handed to the next Close once; use with lock() held.
+  void NoteWriteFailure(uint32_t code) {
+    if (write_failure_ == 0) write_failure_ = code;
+  }
+  uint32_t TakeWriteFailure() { return std::exchange(write_failure_, 0u); }
 
   // Opens (or shares) the record at `inner_path`. Takes lock() itself.
   uint32_t OpenInode(const std::string& inner_path, std::shared_ptr<OpenedInode>* out);
@@ -95,6 +108,9 @@ class ImageMount {
   std::condition_variable flusher_wake_;
   bool stopping_ = false;
   MoveGuard move_guard_;
+  uint32_t write_failure_ = 0;
+  bool in_use_ = false;
+  int write_errno_ = 0;
 #ifdef _WIN32
   std::shared_ptr<void> image_lock_;  // image_lock.h; released after the unmount
 #endif
@@ -104,6 +120,9 @@ class ImageMount {
 // playing back a pending journal, or read-only when the image is in use
 // elsewhere (with a warning on stderr).
 uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out);
+
+// Every later mount of this process only reads (OpenImagesForReadingOnly).
+void OpenImagesOnlyForReading();
 
 // The path every handle on the same image agrees on; false when the image
 // does not exist.

@@ -6,8 +6,10 @@
 #include "volume/ntfsimage/free_space.h"
 #include "volume/ntfsimage/image_handles.h"
 #include "volume/ntfsimage/image_in_use.h"
+#include "volume/ntfsimage/journal/journal_device.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/ntfs_image.h"
+#include "volume/ntfsimage/write_preflight.h"
 #include "volume/ntfsimage/ntfs_headers.h"
 
 namespace shardix {
@@ -39,6 +41,8 @@ uint32_t OpenImageVolume(const std::string& image, std::unique_ptr<Volume>* out)
   *out = std::make_unique<ntfsimage::ImageVolume>(std::move(mount));
   return kErrorSuccess;
 }
+
+void OpenImagesForReadingOnly() { ntfsimage::OpenImagesOnlyForReading(); }
 
 std::string ImageLibraryDetail() { return ntfsimage::LastLibraryMessage(); }
 
@@ -110,6 +114,27 @@ uint32_t ImageVolume::GetClusterSize(uint32_t* sectors_per_cluster, uint32_t* by
   *bytes_per_sector = vol->sector_size;
   *sectors_per_cluster = vol->cluster_size / vol->sector_size;
   return kErrorSuccess;
+}
+
+uint32_t ImageVolume::PrepareToMove(std::string* refusal) {
+  std::lock_guard<std::mutex> hold(mount_->lock());
+  return CheckMovesCanBeKept(*mount_, refusal);
+}
+
+uint32_t ImageVolume::Close() {
+  std::lock_guard<std::mutex> hold(mount_->lock());
+  if (mount_->read_only()) return kErrorSuccess;
+  uint32_t code = mount_->TakeWriteFailure();
+  if (code == kErrorSuccess) code = CommitVolume(mount_->volume());
+  // Whatever is still held would otherwise reach the image at the unmount,
+  // after the caller was told it had not.
+  if (code != kErrorSuccess) mount_->journal().GiveUp();
+  return code;
+}
+
+int64_t ImageVolume::CommittedMoves() const {
+  std::lock_guard<std::mutex> hold(mount_->lock());
+  return static_cast<int64_t>(mount_->journal().committed_moves());
 }
 
 }  // namespace ntfsimage

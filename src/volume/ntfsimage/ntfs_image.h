@@ -27,6 +27,10 @@ uint32_t OpenImageVolume(const std::string& image, std::unique_ptr<Volume>* out)
 // at /mnt/x"; "" when nothing was found. Such an image is only read.
 std::string ImageInUseElsewhere(const std::string& image);
 
+// From now on this process mounts images and devices only for reading (no
+// journal, no recovery, nothing written): for a job that only plans.
+void OpenImagesForReadingOnly();
+
 // The library's own last error line on this thread ("" when none), for
 // reports that want more than the code's message.
 std::string ImageLibraryDetail();

@@ -180,6 +180,8 @@ void ImageJournal::ResetGroup() {
   direct_written_ = false;
   moved_names_.clear();
   moves_in_group_ = 0;
+  committed_moves_ += made_in_group_;
+  made_in_group_ = 0;
 }
 
 int ImageJournal::Commit() {

@@ -60,6 +60,14 @@ class ImageJournal {
   // was before the move, whatever the library still holds in memory.
   // 0 or an errno; ENOTSUP with the journal off.
   int AbandonMove();
+  // A move went through; it counts as committed once its group is.
+  void MoveMade() {
+    if (enabled_) ++made_in_group_;
+    else ++committed_moves_;
+  }
+  // After a close whose commit failed: the group is dropped and nothing
+  // more reaches the image, so what the caller was told stays true.
+  void GiveUp() { failed_ = true; }
   // A group is open and older than the group window.
   bool CommitDue() const;
   bool HasUncommitted() const { return !held_.empty() || direct_written_; }
@@ -71,6 +79,7 @@ class ImageJournal {
   int Finish();
 
   uint64_t commits() const { return commits_; }
+  uint64_t committed_moves() const { return committed_moves_; }
   uint64_t largest_journal() const { return largest_journal_; }
 
  private:
@@ -102,6 +111,8 @@ class ImageJournal {
   std::map<int64_t, std::optional<Block>> before_move_;
   std::set<std::string> moved_names_;
   uint64_t moves_in_group_ = 0;
+  uint64_t made_in_group_ = 0;
+  uint64_t committed_moves_ = 0;
   std::chrono::steady_clock::time_point group_start_;
   uint64_t commits_ = 0;
   uint64_t largest_journal_ = 0;
