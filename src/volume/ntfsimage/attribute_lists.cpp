@@ -121,14 +121,16 @@ void AttributeLists::Note(ntfs_volume* vol, const MFT_RECORD* m, uint64_t number
 }
 
 std::string AttributeLists::Compare(File& file, std::vector<Entry>& held) {
+  // The library takes the first attribute of the record with the entry's
+  // instance: the first one held, in record order.
+  std::map<std::pair<uint64_t, uint16_t>, Entry*> by_instance;
+  for (Entry& h : held) by_instance.emplace(std::make_pair(h.record, h.instance), &h);
   for (const Entry& entry : file.entries) {
     const std::string what = Describe(entry.type, entry.lowest_vcn, entry.record);
-    // The library takes the first attribute of the record with the entry's instance.
-    auto found = std::find_if(held.begin(), held.end(), [&](const Entry& h) {
-      return h.record == entry.record && h.instance == entry.instance;
-    });
-    if (found == held.end())
+    const auto at = by_instance.find({entry.record, entry.instance});
+    if (at == by_instance.end())
       return "its attribute list names " + what + ", which that record does not hold for it";
+    Entry* found = at->second;
     if (entry.sequence && entry.sequence != found->sequence)
       return "its attribute list names " + what + " by a stale reference";
     if (found->type != entry.type || found->name != entry.name)
@@ -147,6 +149,7 @@ std::string AttributeLists::Compare(File& file, std::vector<Entry>& held) {
 
 void AttributeLists::Check(ntfs_volume* vol, ConsistencyReport* report) {
   for (auto& [base, held] : held_) {
+    if (held.empty()) continue;
     auto list = lists_.find(base);
     std::string problem;
     if (list == lists_.end()) {

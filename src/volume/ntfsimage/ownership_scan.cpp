@@ -131,7 +131,7 @@ class Scan {
     AttributeWalk walk(m, vol_->mft_record_size);
     while (const ATTR_RECORD* a = walk.Next()) {
       if (a->non_resident) ScanRuns(a, base, where);
-      has_list |= a->type == AT_ATTRIBUTE_LIST;
+      has_list |= a->type == AT_ATTRIBUTE_LIST && base == number;
     }
     if (!walk.problem().empty()) {
       AddUnreadable(report_, where + ": " + walk.problem());
