@@ -52,8 +52,8 @@ struct ConsistencyReport {
   std::vector<std::string> unreadable_files;
   std::string boot_sectors;  // how the boot sector and its backup disagree; "" when they agree
   std::vector<uint64_t> empty_extension_records;  // in use, hold nothing
-  // Problems beyond kMaxSpans in the lists of broken chains, unreadable and
-  // empty records: counted, not listed, so a ruined volume cannot take all
+  // Problems beyond kMaxSpans in the lists of broken chains, unreadable
+  // records and files, and empty records: counted, not listed, so a ruined volume cannot take all
   // memory.
   uint64_t unlisted_problems = 0;
 
