@@ -147,6 +147,7 @@ def try_image(args, base, folder, seed, tally, failures):
     tally["check"][outcome] += 1
     if outcome == "ok" and any(readable[name] != data for name, data in ORIGINAL.items()):
         tally["check"]["missed"] += 1  # clean, yet ntfscat no longer reads a file whole
+        tally["missed seeds"][f"{seed} ({what})"] += 1
     if outcome in ("crash", "hang"):
         failures.append((seed, "check", outcome, what, before))
     copy = os.path.join(folder, "copy.img")
@@ -232,6 +233,8 @@ def main():
     for command in ["check", "analyze", "volume-info", "fragment", "defragment"]:
         figures = ", ".join(f"{k} {v}" for k, v in sorted(tally[command].items()))
         print(f"  {command:12} {figures}")
+    for missed in list(tally["missed seeds"])[:20]:
+        print(f"  check called clean: seed {missed}")
     for seed, command, outcome, what, out in failures[:50]:
         print(f"\nseed {seed}: {command}: {outcome} ({what})")
         print(out.decode(errors="replace")[-2000:])

@@ -176,6 +176,22 @@ const std::vector<DamageCase>& Cases() {
         {"analyze IMG/c.bin", 1, ""},
         {"fragment IMG/b.bin --count 4 --seed 1", 1, "corrupted and unreadable"},
         {"defragment IMG/c.bin", 1, ""}}},
+      {"the sequence number of an attribute list entry's record reference zeroed", kListedFile,
+       [](ImageBytes& image, uint64_t) {
+         // The entry of c.bin's first $DATA extent: the library takes 0 as
+         // a stale reference to the record it is reading, unlike 0 elsewhere.
+         const uint64_t record = image.ListedFileRecord();
+         for (uint64_t entry : image.ListEntries(record)) {
+           if (image.Get(entry, 4) == kData && image.Get(entry + 8, 8) == 0) {
+             image.Put(entry + 0x16, 2, 0);
+             return;
+           }
+         }
+         FAIL() << "no $DATA extent in c.bin's attribute list";
+       },
+       {{"tool:ntfscat -f IMG /c.bin", kAnyStatus, "stale"},
+        {"check IMG", 1, "by a stale reference"},
+        {"fragment IMG/a.bin --count 4 --seed 1", 1, "corrupted and unreadable"}}},
       {"backup boot sector differs from the primary", "",
        [](ImageBytes& image, uint64_t) {
          const uint64_t at = image.BackupBootOffset() + 0x100;  // in the boot code
@@ -234,7 +250,7 @@ TEST_P(DamagedImageTest, EndsWithAClearAnswerAndChangesNothing) {
   EXPECT_TRUE(ReadHostFile(image) == bytes.bytes()) << "the image changed";
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, DamagedImageTest, ::testing::Range<size_t>(0, 12));
+INSTANTIATE_TEST_SUITE_P(Faults, DamagedImageTest, ::testing::Range<size_t>(0, 13));
 
 // The attribute list check passes what readers read: a file in 400 pieces
 // is clean, can be gathered again, and stays clean.

@@ -131,7 +131,9 @@ std::string AttributeLists::Compare(File& file, std::vector<Entry>& held) {
     if (at == by_instance.end())
       return "its attribute list names " + what + ", which that record does not hold for it";
     Entry* found = at->second;
-    if (entry.sequence && entry.sequence != found->sequence)
+    // The library accepts no other sequence number, not even 0, for the
+    // record it is in when it meets the entry.
+    if (entry.sequence != found->sequence)
       return "its attribute list names " + what + " by a stale reference";
     if (found->type != entry.type || found->name != entry.name)
       return "its attribute list names " + what + ", where the record holds attribute 0x" +
