@@ -1,5 +1,6 @@
-// shardix_damage_image IN OUT SEED: writes IN with structure-aware damage
-// chosen by SEED to OUT and prints what was damaged. The damaged-image
+// shardix_damage_image IN OUT SEED [KIND]: writes IN with structure-aware
+// damage chosen by SEED to OUT and prints what was damaged. KIND is mixed
+// (the default), attribute-list or backup-boot (tests/support/image_damage.h). The damaged-image
 // driver (fuzz/run-damaged-images.py) and its regression list use it, so a
 // failing image is remade from its seed instead of being kept.
 #include <cstdio>
@@ -10,8 +11,13 @@
 #include "tests/support/image_damage.h"
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fputs("usage: shardix_damage_image IN OUT SEED\n", stderr);
+  using shardix::test::DamageKind;
+  const std::string kind_name = argc == 5 ? argv[4] : "mixed";
+  const DamageKind kind = kind_name == "attribute-list" ? DamageKind::kAttributeList
+                          : kind_name == "backup-boot"  ? DamageKind::kBackupBoot
+                                                        : DamageKind::kMixed;
+  if ((argc != 4 && argc != 5) || (kind == DamageKind::kMixed && kind_name != "mixed")) {
+    std::fputs("usage: shardix_damage_image IN OUT SEED [mixed|attribute-list|backup-boot]\n", stderr);
     return 2;
   }
   std::ifstream in(argv[1], std::ios::binary);
@@ -25,7 +31,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: no NTFS boot sector\n", argv[1]);
     return 1;
   }
-  const std::string done = shardix::test::DamageImage(image, std::strtoull(argv[3], nullptr, 10));
+  const std::string done = shardix::test::DamageImage(image, std::strtoull(argv[3], nullptr, 10), kind);
   std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(image.bytes().data()),
             static_cast<std::streamsize>(image.bytes().size()));

@@ -5,6 +5,13 @@ analyze, volume-info, check, fragment and defragment on each damaged copy.
 
   fuzz/run-damaged-images.py --build build/native --images 10000 [--seed 1]
   fuzz/run-damaged-images.py --build build/native --seeds fuzz/regressions.txt
+  fuzz/run-damaged-images.py --build build/native --images 500 --damage attribute-list
+
+--damage attribute-list changes one field of one attribute list entry of a
+file in 400 pieces (its length most often); --damage backup-boot one byte
+of the backup boot sector. Both are damage a reader or a repair tool trips
+on, so `check` must find it: the run counts the images it called clean
+while ntfscat could no longer read a file whole ("missed").
 
 Each command ends as one of: "error" (exit 1 with a message), "ok" (exit 0),
 "problems" (check, exit 1 with its report), "crash" (a signal, an unexpected
@@ -29,6 +36,7 @@ import sys
 import tempfile
 
 TIMEOUT = 20
+ORIGINAL = {}  # the files' bytes as ntfscat reads them on the undamaged image
 SANITIZER = re.compile(rb"ERROR: AddressSanitizer|runtime error:|ERROR: LeakSanitizer")
 
 
@@ -48,7 +56,7 @@ def digest(path):
 def file_contents(image):
     """The files' bytes as ntfscat (not our code) reads them; None where it cannot."""
     contents = {}
-    for name in ("a.bin", "b.bin", "c.txt"):
+    for name in ("a.bin", "b.bin", "c.txt", "d.bin"):
         code, out = run(["ntfscat", "-f", image, "/" + name])
         contents[name] = out if code == 0 else None
     return contents
@@ -64,11 +72,15 @@ def problem_counts(report):
         m = re.search(pattern, report)
         counts[key] = int(m.group(1)) if m else 0
     counts["unreadable"] = report.count(b"Unreadable:")
+    counts["unreadable files"] = report.count(b"Unreadable file:")
+    counts["boot sector"] = report.count(b"Boot sector:")
     return counts
 
 
-def make_base(shardix, folder):
-    """An 8 MiB image with a fragmented file, a contiguous one and a small one."""
+def make_base(shardix, folder, damage):
+    """An 8 MiB image with a fragmented file, a contiguous one and a small one;
+    for attribute-list damage also a file in 400 pieces, whose extents need
+    an attribute list."""
     image = os.path.join(folder, "base.img")
     with open(image, "wb") as f:
         f.truncate(8 << 20)
@@ -80,9 +92,20 @@ def make_base(shardix, folder):
             f.write(hashlib.sha256(name.encode()).digest() * (size // 32 + 1))
         subprocess.run(["ntfscp", "-q", image, source, "/" + name], check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    code, out = run([shardix, "fragment", image + "/a.bin", "--count", "6", "--seed", "7"], 60)
-    if code != 0:
-        sys.exit("making the base image failed:\n" + out.decode(errors="replace"))
+    jobs = [["a.bin", "6"]]
+    if damage == "attribute-list":
+        source = os.path.join(folder, "d.bin")
+        with open(source, "wb") as f:
+            f.write(hashlib.sha256(b"d.bin").digest() * (400 * 4096 // 32))
+        subprocess.run(["ntfscp", "-q", image, source, "/d.bin"], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        jobs.append(["d.bin", "400"])
+    for name, count in jobs:
+        code, out = run([shardix, "fragment", image + "/" + name, "--count", count,
+                         "--method", "scattered", "--seed", "7"] if name == "d.bin" else
+                        [shardix, "fragment", image + "/a.bin", "--count", count, "--seed", "7"], 120)
+        if code != 0:
+            sys.exit("making the base image failed:\n" + out.decode(errors="replace"))
     return image
 
 
@@ -113,7 +136,7 @@ def classify(command, code, out):
 def try_image(args, base, folder, seed, tally, failures):
     """Damages a copy of `base` by `seed` and runs every command on it."""
     damaged = os.path.join(folder, "damaged.img")
-    code, what = run([args.damage, base, damaged, str(seed)])
+    code, what = run([args.damage, base, damaged, str(seed), args.kind])
     if code != 0:
         sys.exit("shardix_damage_image failed: " + what.decode(errors="replace"))
     what = what.decode().strip()
@@ -122,6 +145,9 @@ def try_image(args, base, folder, seed, tally, failures):
     readable = file_contents(damaged)
     outcome = classify("check", code, before)
     tally["check"][outcome] += 1
+    if outcome == "ok" and any(readable[name] != data for name, data in ORIGINAL.items()):
+        tally["check"]["missed"] += 1  # clean, yet ntfscat no longer reads a file whole
+        tally["missed seeds"][f"{seed} ({what})"] += 1
     if outcome in ("crash", "hang"):
         failures.append((seed, "check", outcome, what, before))
     copy = os.path.join(folder, "copy.img")
@@ -176,6 +202,8 @@ def main():
     parser.add_argument("--seed", type=int, default=1, help="the first image's seed")
     parser.add_argument("--seeds", help="a file of seeds to replay, one a line (# comments)")
     parser.add_argument("--jobs", type=int, default=4, help="images damaged and run at once")
+    parser.add_argument("--damage", dest="kind", default="mixed",
+                        choices=["mixed", "attribute-list", "backup-boot"])
     args = parser.parse_args()
     args.shardix = os.path.join(args.build, "src/cli/shardix")
     args.damage = os.path.join(args.build, "fuzz/shardix_damage_image")
@@ -190,7 +218,8 @@ def main():
     failures = []
     folder = tempfile.mkdtemp(prefix="shardix-damage-", dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
     try:
-        base = make_base(args.shardix, folder)
+        base = make_base(args.shardix, folder, args.kind)
+        ORIGINAL.update((name, data) for name, data in file_contents(base).items() if data is not None)
         shares = [(args, base, folder, i, seeds[i::args.jobs]) for i in range(args.jobs)]
         with multiprocessing.Pool(args.jobs) as pool:
             for part_tally, part_failures in pool.imap_unordered(run_share, shares):
@@ -204,6 +233,8 @@ def main():
     for command in ["check", "analyze", "volume-info", "fragment", "defragment"]:
         figures = ", ".join(f"{k} {v}" for k, v in sorted(tally[command].items()))
         print(f"  {command:12} {figures}")
+    for missed in list(tally["missed seeds"])[:20]:
+        print(f"  check called clean: seed {missed}")
     for seed, command, outcome, what, out in failures[:50]:
         print(f"\nseed {seed}: {command}: {outcome} ({what})")
         print(out.decode(errors="replace")[-2000:])

@@ -64,6 +64,37 @@ uint64_t ImageBytes::BitmapOffset() const {
   return lcn * cluster_size_ < bytes_.size() ? lcn * cluster_size_ : 0;
 }
 
+uint64_t ImageBytes::ListedFileRecord() const {
+  for (uint64_t number = 16; number < 256; ++number) {
+    const uint64_t record = RecordOffset(number);
+    if (!record) break;
+    const uint64_t list = FindAttribute(record, 0x20);
+    if (list && (Get(record + 0x16, 2) & 1)) return record;
+  }
+  return 0;
+}
+
+std::vector<uint64_t> ImageBytes::ListEntries(uint64_t record) const {
+  std::vector<uint64_t> entries;
+  const uint64_t list = record ? FindAttribute(record, 0x20) : 0;
+  if (!list) return entries;
+  uint64_t start = list + Get(list + 0x14, 2);
+  uint64_t end = start + Get(list + 0x10, 4);
+  if (Get(list + 8, 1)) {  // non-resident: its first run, where a short list lies whole
+    const uint64_t pairs = list + Get(list + 0x20, 2);
+    const int length_bytes = bytes_[pairs] & 0xf, offset_bytes = bytes_[pairs] >> 4;
+    start = Get(pairs + 1 + length_bytes, offset_bytes) * cluster_size_;
+    end = start + std::min<uint64_t>(Get(list + 0x30, 8), Get(pairs + 1, length_bytes) * cluster_size_);
+  }
+  for (uint64_t at = start; at + 26 <= end && at + 26 <= bytes_.size();) {
+    entries.push_back(at);
+    const uint64_t length = Get(at + 4, 2);
+    if (length < 26) break;
+    at += length;
+  }
+  return entries;
+}
+
 namespace {
 
 struct Field {
@@ -114,10 +145,41 @@ uint64_t PickRecord(std::mt19937_64& rng) {
 
 }  // namespace
 
-std::string DamageImage(ImageBytes& image, uint64_t seed) {
+namespace {
+
+// Attribute list entry: type, length, name length and offset, lowest VCN,
+// record reference (number, sequence), instance. Its length is drawn most.
+constexpr Field kListEntryFields[] = {{0x04, 2}, {0x04, 2}, {0x04, 2}, {0x00, 4}, {0x06, 1},
+                                      {0x07, 1}, {0x08, 8}, {0x10, 6}, {0x16, 2}, {0x18, 2}};
+
+std::string DamageAttributeList(ImageBytes& image, std::mt19937_64& rng) {
+  const uint64_t record = image.ListedFileRecord();
+  const std::vector<uint64_t> entries = image.ListEntries(record);
+  if (entries.empty()) return "no attribute list";
+  const uint64_t entry = entries[rng() % entries.size()];
+  const Field field = kListEntryFields[rng() % std::size(kListEntryFields)];
+  const uint64_t value = InterestingValue(rng, image.Get(entry + field.offset, field.width), field.width);
+  image.Put(entry + field.offset, field.width, value);
+  return "attribute list entry at " + Hex(entry - record) + " of record at " + Hex(record) +
+         " field " + Hex(field.offset) + "=" + Hex(value);
+}
+
+std::string DamageBackupBoot(ImageBytes& image, std::mt19937_64& rng) {
+  const uint64_t at = image.BackupBootOffset() + rng() % 512;
+  if (at >= image.bytes().size()) return "no backup boot sector";
+  const uint64_t value = image.Get(at, 1) ^ (1 + rng() % 255);
+  image.Put(at, 1, value);
+  return "backup boot sector byte " + Hex(at - image.BackupBootOffset()) + "=" + Hex(value);
+}
+
+}  // namespace
+
+std::string DamageImage(ImageBytes& image, uint64_t seed, DamageKind kind) {
   std::mt19937_64 rng(seed);
   std::string done;
   if (!image.ok()) return "not NTFS";
+  if (kind == DamageKind::kAttributeList) return DamageAttributeList(image, rng);
+  if (kind == DamageKind::kBackupBoot) return DamageBackupBoot(image, rng);
   const int damages = 1 + static_cast<int>(rng() % 3);
   for (int d = 0; d < damages; ++d) {
     if (!done.empty()) done += "; ";

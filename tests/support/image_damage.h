@@ -29,6 +29,14 @@ class ImageBytes {
   std::vector<uint64_t> Attributes(uint64_t record) const;
   // Byte offset of $Bitmap's first cluster (from record 6), or 0.
   uint64_t BitmapOffset() const;
+  // Byte offset of the first file's record (from record 16 on) holding an
+  // $ATTRIBUTE_LIST, or 0; and the byte offsets of that list's entries
+  // (within its first run when it is not resident).
+  uint64_t ListedFileRecord() const;
+  std::vector<uint64_t> ListEntries(uint64_t record) const;
+  // Byte offset of the backup boot sector: the sector after the last one
+  // the volume counts.
+  uint64_t BackupBootOffset() const { return Get(0x28, 8) * Get(0x0b, 2); }
 
   uint64_t Get(uint64_t offset, int width) const;
   void Put(uint64_t offset, int width, uint64_t value);
@@ -42,9 +50,12 @@ class ImageBytes {
   uint64_t mirror_offset_ = 0;
 };
 
-// Structure-aware damage chosen by `seed`: a boot-sector field, a file
-// record's header or attribute fields, a runlist, $Bitmap, or random bytes
-// in one of those. Returns what was done, for reproducing a failure.
-std::string DamageImage(ImageBytes& image, uint64_t seed);
+// Structure-aware damage chosen by `seed`. kMixed: a boot-sector field, a
+// file record's header or attribute fields, a runlist, $Bitmap, or random
+// bytes in one of those. kAttributeList: a field of one entry of the first
+// file's attribute list (its length most often). kBackupBoot: a byte of the
+// backup boot sector. Returns what was done, for reproducing a failure.
+enum class DamageKind { kMixed, kAttributeList, kBackupBoot };
+std::string DamageImage(ImageBytes& image, uint64_t seed, DamageKind kind = DamageKind::kMixed);
 
 }  // namespace shardix::test

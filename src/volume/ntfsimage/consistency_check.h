@@ -1,6 +1,8 @@
 // A consistency check of an NTFS image: cluster usage rebuilt from every
-// in-use file record's runlists, compared with the volume bitmap. It is the
-// oracle the tests trust after moving clusters, and `shardix check`.
+// in-use file record's runlists, compared with the volume bitmap; each
+// file's attribute list followed as a reader follows it; the boot sector
+// against its backup. It is the oracle the tests trust after moving
+// clusters, and `shardix check`.
 #pragma once
 
 #include <cstdint>
@@ -45,9 +47,13 @@ struct ConsistencyReport {
   uint64_t unmarked_clusters = 0;
   std::vector<BrokenChain> broken_chains;
   std::vector<std::string> unreadable;    // records or attributes that could not be decoded
+  // Files a reader would fail on although their records decode: their
+  // attribute list and the records it names disagree. "PATH (record N): why".
+  std::vector<std::string> unreadable_files;
+  std::string boot_sectors;  // how the boot sector and its backup disagree; "" when they agree
   std::vector<uint64_t> empty_extension_records;  // in use, hold nothing
-  // Problems beyond kMaxSpans in the lists of broken chains, unreadable and
-  // empty records: counted, not listed, so a ruined volume cannot take all
+  // Problems beyond kMaxSpans in the lists of broken chains, unreadable
+  // records and files, and empty records: counted, not listed, so a ruined volume cannot take all
   // memory.
   uint64_t unlisted_problems = 0;
 
@@ -58,8 +64,8 @@ struct ConsistencyReport {
   }
   bool clean() const {
     return cross_linked_clusters == 0 && leaked_clusters == 0 && unmarked_clusters == 0 &&
-           broken_chains.empty() && unreadable.empty() && empty_extension_records.empty() &&
-           unlisted_problems == 0 &&
+           broken_chains.empty() && unreadable.empty() && unreadable_files.empty() &&
+           boot_sectors.empty() && empty_extension_records.empty() && unlisted_problems == 0 &&
            free_count_agrees();
   }
 };

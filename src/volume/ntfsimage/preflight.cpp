@@ -1,29 +1,45 @@
 #include "volume/ntfsimage/preflight.h"
 
 #include "volume/error_codes.h"
-#include "volume/ntfsimage/consistency_scan.h"
+#include "volume/ntfsimage/ownership_scan.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/ntfs_headers.h"
 
 namespace shardix::ntfsimage {
 
+namespace {
+
+// What makes a scanned volume unsafe to move on, beside a disagreeing map,
+// said for people: "" when nothing does.
+std::string DamageFound(const ConsistencyReport& report) {
+  if (!report.broken_chains.empty())
+    return "The volume's file record " + std::to_string(report.broken_chains[0].mft_record) +
+           ": " + report.broken_chains[0].problem + " is damaged";
+  if (!report.unreadable.empty()) return "The volume's " + report.unreadable[0] + " is damaged";
+  // A file a reader trips on, and a boot sector pair that disagrees, are
+  // damage a move would build on.
+  if (!report.unreadable_files.empty()) {
+    const std::string& file = report.unreadable_files[0];  // "PATH (record N): why"
+    const size_t split = std::min(file.find("): "), file.size() - 1) + 1;
+    return "The volume's file " + file.substr(0, split) + " cannot be read" + file.substr(split);
+  }
+  if (!report.boot_sectors.empty()) return "The volume's boot sectors disagree: " + report.boot_sectors;
+  if (report.unlisted_problems) return "The volume's file records is damaged";
+  return "";
+}
+
+}  // namespace
+
 uint32_t MoveGuard::Ready(ntfs_volume* vol) {
   if (scanned_) return verdict_;
   ConsistencyReport report;
-  verdict_ = ScanMountedVolume(vol, &report, &owned_);
+  verdict_ = ScanOwnership(vol, &report, &owned_);
   if (verdict_ == kErrorSuccess) {
     if (report.cross_linked_clusters || report.unmarked_clusters) {
       verdict_ = kErrorVolumeMapDisagrees;
-    } else if (!report.unreadable.empty() || !report.broken_chains.empty() ||
-               report.unlisted_problems) {
+    } else if (const std::string damage = DamageFound(report); !damage.empty()) {
       verdict_ = kErrorDiskCorrupt;
-      const BrokenChain* chain = report.broken_chains.empty() ? nullptr : &report.broken_chains[0];
-      SetLastLibraryMessage("The volume's " +
-                            (chain ? "file record " + std::to_string(chain->mft_record) + ": " +
-                                         chain->problem
-                                   : report.unreadable.empty() ? std::string("file records")
-                                                               : report.unreadable[0]) +
-                            " is damaged");
+      SetLastLibraryMessage(damage);
     }
   }
   // Clusters marked in use that no file owns (leaked) are left alone: they

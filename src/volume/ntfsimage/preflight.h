@@ -1,7 +1,9 @@
 // The pre-flight of a job that writes to an image, in the manner of a
 // resizer that refuses a volume not checked clean: before the first move on
-// a mount, the consistency check's scan must find no cluster a file owns
-// marked free and no cluster owned twice. Through the job, the map of owned
+// a mount, the ownership scan (ownership_scan.h, which `check` runs too)
+// must find no cluster a file owns marked free, no cluster owned twice, no
+// damaged record, no file a reader would fail on and no boot sector that
+// disagrees with its backup. Through the job, the map of owned
 // clusters it built is kept up to date, and a move's target must be free in
 // it as well as in $Bitmap. Private to this folder.
 #pragma once
@@ -18,8 +20,8 @@ class MoveGuard {
  public:
   // Scans on the first call and keeps the verdict: 0 when moves may go on,
   // ERROR_VOLUME_MAP_DISAGREES (kErrorVolumeMapDisagrees) when $Bitmap and
-  // the files disagree, ERROR_DISK_CORRUPT for damaged records, or what kept
-  // the scan from running.
+  // the files disagree, ERROR_DISK_CORRUPT for the other damage (the library
+  // message says which), or what kept the scan from running.
   uint32_t Ready(ntfs_volume* vol);
   // True when no file owns a cluster of [lcn, lcn + count).
   bool Unowned(LCN lcn, s64 count) const;
