@@ -31,8 +31,13 @@ int RunFragment(const std::vector<std::string>& words) {
   if (args.positional.size() != 1) return UsageError("name one file");
   const std::string* count_text = args.Last("--count");
   if (!count_text) return UsageError("--count N is required");
-  // A well-formed count out of range is the job's own refusal below.
+  // A count no file could take is bad usage, found before any work; one
+  // past this file's "Max:" is the job's own refusal after the analysis.
+  unsigned long long requested = 0;
   if (!IsDecimal(*count_text)) return UsageError("--count takes a whole decimal number");
+  if (!ParseUnsigned(*count_text, &requested) || requested == 0 ||
+      requested > std::numeric_limits<uint32_t>::max())
+    return UsageError("--count takes a whole number from 1 to 4294967295 (at most the file's \"Max:\")");
 
   unsigned long long slider = kFragmentSizeLarge;
   if (const std::string* size = args.Last("--size");
@@ -54,9 +59,7 @@ int RunFragment(const std::vector<std::string>& words) {
     output.seed = static_cast<uint32_t>(seed);
   }
   SeedRandom(output.seed);
-  unsigned long long requested = 0;
-  output.requested_fits = ParseUnsigned(*count_text, &requested);
-  output.requested = output.requested_fits ? requested : ~uint64_t{0};
+  output.requested = requested;
 
   output.json = args.Has("--json");
   output.quiet = !output.json && args.Has("--quiet");

@@ -138,8 +138,7 @@ void PrintJobJson(const JobOutput& output, const int* result, const std::string&
   json.Key("before").Raw(output.before);
   if (after) json.Key("after").Raw(*after);
   else json.Key("after").Null();
-  // A count too large for 64 bits was refused as out of range; it has no number.
-  if (output.fragment) json.Key("requested").OptionalNumber(output.requested_fits ? std::optional<uint64_t>(output.requested) : std::nullopt);
+  if (output.fragment) json.Key("requested").Number(output.requested);
   json.Key("moved").Number(moved);
   // Pieces the plan found room for: fewer than requested when it refused.
   if (output.fragment) json.Key("planned").Number(output.planned);

@@ -29,7 +29,6 @@ struct JobOutput {
   std::string before;   // the analysis object of before the job
   bool fragment = false;  // a fragment job: requested, seed and the count note
   uint64_t requested = 0;
-  bool requested_fits = true;  // false for a count beyond 64 bits
   uint32_t seed = 0;
   bool seed_drawn = false;  // printed as "Seed: N", since no one else knows it
   bool first_fit = false;
