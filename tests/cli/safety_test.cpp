@@ -159,6 +159,25 @@ TEST_F(CommandLineSafety, AnImageMountedElsewhereIsRefusedForJobsAndReadWithAWar
     EXPECT_NE(output.find("is the backing file of " + loop), std::string::npos) << output;
     RunCommand("losetup -d " + loop, &made);
   }
+  // A write lock such as another Shardix job's (here this test's own): reads
+  // go on with a warning, jobs are refused.
+  {
+    const int fd = open(image_.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    struct flock lock{};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    ASSERT_EQ(fcntl(fd, F_SETLK, &lock), 0);
+    for (const std::vector<std::string>& read : std::vector<std::vector<std::string>>{
+             {"analyze", image_ + "/big.bin"}, {"volume-info", image_}, {"check", image_}}) {
+      EXPECT_EQ(RunToEnd(read, &output), 0) << read[0] << ": " << output;
+      EXPECT_NE(output.find("held for writing by process " + std::to_string(getpid())),
+                std::string::npos) << read[0] << ": " << output;
+    }
+    EXPECT_EQ(RunToEnd({"fragment", image_ + "/big.bin", "--count", "4"}, &output), 1);
+    EXPECT_NE(output.find("held for writing"), std::string::npos) << output;
+    close(fd);
+  }
   EXPECT_EQ(RunToEnd({"fragment", image_ + "/big.bin", "--count", "4"}, &output), 0) << output;
   ExpectCleanAndIntact();
 }

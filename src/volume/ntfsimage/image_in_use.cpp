@@ -75,13 +75,32 @@ std::string LoopOf(const struct stat& image) {
   return "";
 }
 
+// A write lock that another process holds on the image: libntfs-3g takes
+// one for every read-write mount, ours (another Shardix job) and ntfs-3g's.
+// Reading it through the library would ask for a lock of its own and fail.
+std::string WriteLockOf(const std::string& canonical) {
+  const int fd = open(canonical.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "";
+  struct flock probe{};
+  probe.l_type = F_RDLCK;
+  probe.l_whence = SEEK_SET;
+  const bool held = fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type == F_WRLCK;
+  close(fd);
+  if (!held) return "";
+  return "held for writing by process " + std::to_string(probe.l_pid) +
+         " (another Shardix job or an ntfs-3g mount)";
+}
+
 }  // namespace
 
 std::string InUseElsewhere(const std::string& canonical) {
   struct stat image;
   if (stat(canonical.c_str(), &image) != 0) return "";
   if (std::string mount = MountOf(image); !mount.empty()) return mount;
-  if (S_ISREG(image.st_mode)) return LoopOf(image);
+  if (S_ISREG(image.st_mode)) {
+    if (std::string lock = WriteLockOf(canonical); !lock.empty()) return lock;
+    return LoopOf(image);
+  }
   if (S_ISBLK(image.st_mode)) {
     // The kernel refuses an exclusive open of a device that a file system,
     // a partition in use or another exclusive opener holds.
