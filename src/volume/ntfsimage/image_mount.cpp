@@ -8,6 +8,7 @@
 
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/image_in_use.h"
+#include "volume/ntfsimage/journal/journal_recovery.h"
 #include "volume/image_path.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/volume_bounds.h"
@@ -104,7 +105,8 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
   // Something else writing the image would see our changes under its feet
   // (and we its): then only read.
   const std::string in_use = InUseElsewhere(canonical);
-  const bool read_only = !in_use.empty();
+  bool read_only = !in_use.empty();
+  uint32_t write_refusal = read_only ? kErrorSharingViolation : kErrorSuccess;
   const std::string name = std::filesystem::path(canonical).filename().string();
   if (read_only)
     std::cerr << "Shardix: warning: " << name << " is " << in_use
@@ -113,13 +115,20 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
   std::shared_ptr<void> image_lock;
   if (const uint32_t code = LockImage(canonical, !read_only, &image_lock)) return code;
 #endif
+  MountMode mode = read_only ? MountMode::kReadWhileInUse : MountMode::kWrite;
   if (!read_only) {
     RecoveryOutcome recovered;
     if (const uint32_t code = RecoverJournal(canonical, &recovered)) return code;
+    if (recovered.interrupted) {
+      // Torn, and nothing to finish it with: read, never write.
+      std::cerr << "Shardix: warning: " << RecoveryText(name, recovered) << "\n";
+      read_only = true;
+      write_refusal = kErrorInterruptedChange;
+      mode = MountMode::kRead;
+    }
   }
   ntfs_volume* volume = nullptr;
   std::unique_ptr<JournaledDevice> device;
-  const MountMode mode = read_only ? MountMode::kReadWhileInUse : MountMode::kWrite;
   if (const uint32_t code = MountJournaled(canonical, mode, &volume, &device)) return code;
   // The free counts are left unknown (the library then keeps them as it
   // goes only where it knows them) until the geometry is asked for: counting
@@ -138,6 +147,7 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
   mount->device_ = std::move(device);
   mount->canonical_path_ = canonical;
   mount->display_name_ = name;
+  mount->write_refusal_ = write_refusal;
   mount->self_ = mount;
 #ifdef _WIN32
   mount->image_lock_ = std::move(image_lock);

@@ -14,32 +14,40 @@
 // the last commit commits the group first, so a copy never lands on
 // clusters a rollback would give back to their file.
 //
-// Journal file: a header (magic, sizes, CRC-32s, the CRC-32 of the image's
-// boot sector so that a journal is never played onto another volume, the
-// names of the files moved) and records {offset, length, old bytes}, host
-// byte order. A header that does not check out means nothing is pending.
+// While a mount may write, the volume itself says so: the journal sets
+// NTFS's dirty flag ($Volume) with its first commit, before any image write,
+// and clears it when the mount ends, so that an opener under any name knows
+// a change may have been interrupted (journal_recovery.h). The journal file
+// records the volume's identity and, per sector, a checksum of what the
+// commit writes, so that recovery plays it back only onto the state it was
+// written for (the format: internal/journal_format.h).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "volume/ntfsimage/journal/journal_file.h"
 
 struct ntfs_device;
 
 namespace shardix::ntfsimage {
+
+class JournalFile;
+struct VolumeIdentity;
 
 class ImageJournal {
  public:
   // `inner` is the library's own device on the image, opened by the caller.
   // With `enabled` false every write goes straight through and nothing is
   // flushed (for measuring what the journal costs).
-  ImageJournal(ntfs_device* inner, std::string journal_path, bool enabled);
+  // `image_path` is recorded in the journal (see journal_recovery.h).
+  ImageJournal(ntfs_device* inner, std::string journal_path, std::string image_path, bool enabled);
+  ~ImageJournal();
   ImageJournal(const ImageJournal&) = delete;
   ImageJournal& operator=(const ImageJournal&) = delete;
 
@@ -67,7 +75,8 @@ class ImageJournal {
   // 0 or an errno. After a failure the journal refuses every later write:
   // the library's picture of the volume no longer matches the image.
   int Commit();
-  // Commits and removes the journal file; for the end of a mount.
+  // Commits, clears the volume's mark and removes the journal file; for the
+  // end of a mount.
   int Finish();
 
   uint64_t commits() const { return commits_; }
@@ -86,14 +95,25 @@ class ImageJournal {
   int JournalFlush();
   int EnsureJournalFile();
   void ResetGroup();
+  // The volume's identity and where its mark lies, read once.
+  int LearnVolume();
+  // Sets (true) or clears the dirty bit on the image and flushes it.
+  int WriteMark(bool set);
+  // The dirty-flag bytes in [offset, offset + count) of `bytes` as the
+  // library last saw them (true) or as the image holds them while marked.
+  void ShowMark(uint8_t* bytes, int64_t count, int64_t offset, bool as_library) const;
 
   ntfs_device* inner_;
   std::string journal_path_;
+  std::string image_path_;
   bool enabled_;
   bool failed_ = false;
   bool sealed_ = false;  // after AbandonMove
-  JournalFile file_;
+  std::unique_ptr<JournalFile> file_;
   bool file_made_ = false;
+  bool anchored_ = false;  // the journal file holds this mount's anchor
+  std::unique_ptr<VolumeIdentity> volume_;
+  bool marked_ = false;    // the image carries the dirty bit we set
   std::map<int64_t, Block> held_;  // by block number
   int64_t direct_first_ = 0, direct_end_ = 0;
   bool direct_written_ = false;
@@ -106,30 +126,5 @@ class ImageJournal {
   uint64_t commits_ = 0;
   uint64_t largest_journal_ = 0;
 };
-
-// The journal file for the image or device at `canonical`: beside an image
-// file, in the folder SHARDIX_JOURNAL_DIR names when set, and for devices
-// in /var/lib/shardix (Windows: %ProgramData%\Shardix).
-std::string JournalPathFor(const std::string& canonical);
-// False when SHARDIX_JOURNAL=off (measurements only).
-bool JournalEnabled();
-
-struct RecoveryOutcome {
-  bool was_pending = false;  // a journal with undo records was found
-  bool rolled_back = false;
-  std::string files;         // the files whose moves were undone
-  uint64_t moves = 0;
-  uint64_t bytes_restored = 0;
-  std::string problem;       // why a pending journal was not played back
-};
-
-// Plays back a pending journal of `canonical` before anything mounts it.
-// Returns 0 (also when nothing was pending) or a Windows code; prints
-// "Recovered an interrupted move of ..." on stderr when it rolled back.
-// With `play_back` false it only looks (for an image in use elsewhere).
-uint32_t RecoverJournal(const std::string& canonical, RecoveryOutcome* outcome,
-                        bool play_back = true);
-// The outcome as one line for people ("" when nothing was pending).
-std::string RecoveryText(const std::string& image_name, const RecoveryOutcome& outcome);
 
 }  // namespace shardix::ntfsimage

@@ -1,4 +1,4 @@
-#include "volume/ntfsimage/journal/journal_file.h"
+#include "volume/ntfsimage/journal/internal/journal_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
