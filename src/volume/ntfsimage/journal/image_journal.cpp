@@ -79,10 +79,8 @@ void ImageJournal::ShowMark(uint8_t* bytes, int64_t count, int64_t offset, bool 
 
 int64_t ImageJournal::Read(void* bytes, int64_t count, int64_t offset) {
   const int64_t got = ReadCommitted(bytes, count, offset);
+  if (got <= 0) return got;
   auto* out = static_cast<uint8_t*>(bytes);
-  // The library keeps its own picture of $Volume: the mark is ours alone.
-  if (got > 0 && marked_) ShowMark(out, got, offset, true);
-  if (got <= 0 || held_.empty()) return got;
   for (auto it = held_.lower_bound(offset / kBlock); it != held_.end(); ++it) {
     const int64_t block_start = it->first * kBlock;
     if (block_start >= offset + got) break;
@@ -90,6 +88,7 @@ int64_t ImageJournal::Read(void* bytes, int64_t count, int64_t offset) {
     const int64_t to = std::min(offset + got, block_start + kBlock);
     if (to > from) std::memcpy(out + (from - offset), it->second.bytes.data() + (from - block_start), to - from);
   }
+  // The library keeps its own picture of $Volume: the mark is ours alone.
   if (marked_) ShowMark(out, got, offset, true);
   return got;
 }
