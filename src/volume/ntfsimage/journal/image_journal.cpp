@@ -187,6 +187,7 @@ int ImageJournal::LearnVolume() {
       },
       identity.get());
   if (err) return err;
+  if (!CanMark(*identity)) return EINVAL;  // no sound $Volume record to carry the mark
   volume_ = std::move(identity);
   return 0;
 }

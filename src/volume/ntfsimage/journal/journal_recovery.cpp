@@ -145,10 +145,19 @@ Verdict Judge(ntfs_device* dev, const ParsedJournal& journal, const VolumeIdenti
     return {Verdict::kKeepAside, "it belongs to another volume (serial number " +
                                      Hex(recorded.serial) + "; the image's is " +
                                      Hex(volume.serial) + ")"};
-  const bool our_mark = volume.dirty && !journal.anchor.was_dirty;
+  // Read where the journal says the flag lies: the $Volume record itself
+  // may be one the crash tore.
+  bool marked = false;
+  for (const int64_t at : journal.anchor.flag_bytes) {
+    uint8_t low = 0;
+    marked = marked || (at >= 0 && DeviceReadWhole(dev, &low, 1, at) == 0 && (low & kDirtyBit));
+  }
+  const bool our_mark = marked && !journal.anchor.was_dirty;
   if (journal.kind == ParsedJournal::kTornCommit) {
     // Cut short while it was written: its commit never touched the image.
-    return {our_mark ? Verdict::kClearMark : Verdict::kSpent, ""};
+    return {our_mark ? Verdict::kClearMark : Verdict::kSpent,
+            "the journal's last entry was cut short by the crash before the image was touched: "
+            "nothing to undo"};
   }
   bool all_new = false;
   if (journal.commit.state == kCommitDone) {

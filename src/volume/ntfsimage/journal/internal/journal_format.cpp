@@ -126,7 +126,7 @@ void ParseJournal(const std::vector<uint8_t>& file, ParsedJournal* out) {
   // A sealed anchor of another layout is no crash's work.
   out->kind = ParsedJournal::kForeign;
   if (anchor.anchor_size != sizeof anchor || anchor.version != kJournalVersion ||
-      anchor.path_size > sizeof anchor.path)
+      anchor.path_size > sizeof anchor.path || anchor.flag_bytes[0] < 0 || anchor.flag_bytes[1] < 0)
     return;
 
   out->kind = ParsedJournal::kTornCommit;

@@ -1,5 +1,6 @@
 #include "volume/ntfsimage/journal/internal/volume_mark.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -31,16 +32,16 @@ int64_t FlagsInRecord(std::vector<uint8_t> record) {
     if (Field<uint16_t>(tail) != usn) return -1;  // a torn record
     std::memcpy(tail, &record[usa_offset + 2 * i], 2);
   }
-  const uint32_t in_use = Field<uint32_t>(&record[0x18]);
-  for (uint32_t at = Field<uint16_t>(&record[0x14]); at + 16 <= in_use && at + 16 <= size;) {
+  const uint64_t in_use = std::min<uint64_t>(Field<uint32_t>(&record[0x18]), size);
+  for (uint64_t at = Field<uint16_t>(&record[0x14]); at + 16 <= in_use;) {
     const uint32_t type = Field<uint32_t>(&record[at]);
-    const uint32_t length = Field<uint32_t>(&record[at + 4]);
+    const uint64_t length = Field<uint32_t>(&record[at + 4]);
     if (type == 0xFFFFFFFFu || length < 16 || at + length > in_use) return -1;
     if (type == 0x70 && record[at + 8] == 0 && length >= 0x18) {  // resident $VOLUME_INFORMATION
       const uint32_t value_length = Field<uint32_t>(&record[at + 0x10]);
       const uint16_t value_offset = Field<uint16_t>(&record[at + 0x14]);
-      if (value_length < 12 || value_offset + value_length > length) return -1;
-      return at + value_offset + 10;
+      if (value_length < 12 || uint64_t{value_offset} + value_length > length) return -1;
+      return static_cast<int64_t>(at + value_offset + 10);
     }
     at += length;
   }
@@ -78,10 +79,10 @@ int ReadVolumeIdentity(const ImageReadFn& read, VolumeIdentity* out) {
     if (starts[copy] > INT64_MAX / cluster_size - 4) return EINVAL;
     const int64_t record_at = starts[copy] * cluster_size + 3 * record_size;
     std::vector<uint8_t> record(static_cast<size_t>(record_size));
-    if (int err = read(record.data(), record_size, record_at)) return err;
+    if (read(record.data(), record_size, record_at) != 0) continue;
     const int64_t flags = FlagsInRecord(std::move(record));
     // The two bytes must not be a sector's last two, which fixups replace.
-    if (flags < 0 || flags % kSectorBytes >= kSectorBytes - 2) return EINVAL;
+    if (flags < 0 || flags % kSectorBytes >= kSectorBytes - 2) continue;
     out->flag_bytes[copy] = record_at + flags;
     uint8_t low = 0;
     if (int err = read(&low, 1, out->flag_bytes[copy])) return err;

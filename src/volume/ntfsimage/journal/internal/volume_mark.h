@@ -22,7 +22,7 @@ struct VolumeIdentity {
   // Image byte offsets of the low byte of $VOLUME_INFORMATION's flags in
   // record 3 of $MFT and of $MFTMirr.
   int64_t flag_bytes[2] = {-1, -1};
-  bool dirty = false;         // either copy has VOLUME_IS_DIRTY set now
+  bool dirty = false;         // a copy found has VOLUME_IS_DIRTY set now
 
   bool SameVolume(const VolumeIdentity& other) const {
     return serial == other.serial && boot_crc == other.boot_crc &&
@@ -30,10 +30,14 @@ struct VolumeIdentity {
   }
 };
 
-// 0 or an errno: EINVAL when the image is no NTFS volume we can mark (no
-// boot sector, no $Volume record where the boot sector says, or a flags
-// field the record's fixups would cover).
+// 0 or an errno (EINVAL: no NTFS boot sector). A copy of the flags that
+// cannot be found (no sound $Volume record where the boot sector says, or a
+// flags field the record's fixups would cover) keeps its offset at -1.
 int ReadVolumeIdentity(const ImageReadFn& read, VolumeIdentity* out);
+// Both copies of the flags were found: the volume can carry the mark.
+inline bool CanMark(const VolumeIdentity& volume) {
+  return volume.flag_bytes[0] >= 0 && volume.flag_bytes[1] >= 0;
+}
 
 constexpr uint8_t kDirtyBit = 0x01;  // VOLUME_IS_DIRTY, in the flags' low byte
 
