@@ -229,6 +229,18 @@ TEST_F(JournalRecoveryTest, AMovedImageIsRefusedWithoutItsJournalAndRecoveredWit
   EXPECT_FALSE(fs::exists(journal_));  // its image is gone from the name it recorded
 }
 
+TEST_F(JournalRecoveryTest, AVolumeAnotherToolMarkedIsOnlyReadAndKeepsItsMark) {
+  bool ok = false;
+  RunCommand("ntfsfix " + ShellQuote(image_), &ok);  // marks the volume for Windows to check
+  ASSERT_TRUE(ok);
+  const std::vector<uint8_t> marked = ReadHostFile(image_);
+  const CliRun job = Shardix("fragment " + image_ + "/neighbour.bin --count 3");
+  EXPECT_EQ(job.status, 1) << job.text;
+  EXPECT_TRUE(Has(job, "let Windows check the volume (chkdsk /f)")) << job.text;
+  EXPECT_FALSE(Has(job, ErrorMessage(kErrorVolumeDirty))) << job.text;  // that is the log's refusal
+  EXPECT_TRUE(ReadHostFile(image_) == marked);  // the flag is not ours to clear
+}
+
 TEST_F(JournalRecoveryTest, AJournalThatCannotBeReadIsKeptAside) {
   const std::string journal = ntfsimage::JournalPathFor(fs::canonical(image_).string());
   std::vector<uint8_t> old_format = PseudoRandomBytes(4096, 34);

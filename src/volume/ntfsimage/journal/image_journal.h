@@ -3,13 +3,16 @@
 // Every write the library makes to the image is held in memory, except the
 // data a move copies into its target clusters (free before the move, so
 // nothing needs them back). A commit then
-//   1. writes the old contents of every held range to the journal file
-//      beside the image and flushes it,
+//   1. writes the old contents of every held range, and a checksum per
+//      sector of the new, to the journal file beside the image and flushes
+//      it (the first commit of a mount then sets the volume's mark),
 //   2. writes the held ranges to the image and flushes the image,
-//   3. marks the journal empty and flushes it.
+//   3. marks the commit done in the journal and flushes it.
 // A crash before 1 completes leaves the image as it was; a crash after it
 // leaves a journal that the next opener plays back, which restores the
-// image to the last commit (RecoverJournal). The moves of up to one group
+// image to the last commit (RecoverJournal). Three flushes a commit, as
+// before the mark: the mark costs one flush when a mount first writes and
+// one when it ends. The moves of up to one group
 // window (100 ms) share a commit; a move whose target was not yet free at
 // the last commit commits the group first, so a copy never lands on
 // clusters a rollback would give back to their file.
