@@ -205,7 +205,9 @@ int ImageJournal::WriteMark(bool set) {
   return ImageSync();
 }
 
-int ImageJournal::Commit() {
+int ImageJournal::Commit() { return CommitGroup(false); }
+
+int ImageJournal::CommitGroup(bool last) {
   if (failed_) return EIO;
   if (!enabled_ || !HasUncommitted()) return 0;
   if (held_.empty()) {  // copies only, no metadata: just make them durable
@@ -312,7 +314,13 @@ int ImageJournal::Commit() {
   }
 
   // 4. Done, before the next group copies anything into clusters this
-  // commit freed.
+  // commit freed. The mount's last commit skips this flush: no group
+  // follows it, and until the mark is cleared a rollback of it is as good.
+  if (last) {
+    ++commits_;
+    ResetGroup();
+    return 0;
+  }
   commit.state = kCommitDone;
   SealCommit(&commit);
   const std::vector<uint8_t> done(reinterpret_cast<const uint8_t*>(&commit),
@@ -327,7 +335,7 @@ int ImageJournal::Commit() {
 }
 
 int ImageJournal::Finish() {
-  int err = Commit();
+  int err = CommitGroup(true);
   // The mark goes before the journal: a mark without its journal would
   // stop every later job.
   if (err == 0 && marked_) {

@@ -10,9 +10,9 @@
 //   3. marks the commit done in the journal and flushes it.
 // A crash before 1 completes leaves the image as it was; a crash after it
 // leaves a journal that the next opener plays back, which restores the
-// image to the last commit (RecoverJournal). Three flushes a commit, as
-// before the mark: the mark costs one flush when a mount first writes and
-// one when it ends. The moves of up to one group
+// image to the last commit (RecoverJournal). Three flushes a commit; the
+// mark costs one when a mount first writes, and clearing it at the end
+// takes the place of the last commit's step 3. The moves of up to one group
 // window (100 ms) share a commit; a move whose target was not yet free at
 // the last commit commits the group first, so a copy never lands on
 // clusters a rollback would give back to their file.
@@ -97,6 +97,8 @@ class ImageJournal {
   int JournalWrite(int64_t offset, const std::vector<uint8_t>& bytes);
   int JournalFlush();
   int EnsureJournalFile();
+  // Commit; `last` for the end of a mount (see Finish).
+  int CommitGroup(bool last);
   void ResetGroup();
   // The volume's identity and where its mark lies, read once.
   int LearnVolume();
