@@ -48,6 +48,8 @@ enum : uint32_t {
   // applications), with texts of our own on every platform.
   kErrorNotImageFile = 0x20000001,      // a FIFO, socket or character device
   kErrorVolumeMapDisagrees = 0x20000002,  // $Bitmap and the files disagree
+  kErrorInterruptedChange = 0x20000003,   // marked as being changed, no journal found
+  kErrorJournalKeptAside = 0x20000004,    // a journal did not fit the image
 };
 
 // The text of one of our own codes, or null for a system code.

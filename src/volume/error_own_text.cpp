@@ -10,6 +10,12 @@ const char* OwnErrorMessage(uint32_t code) {
              "device.";
     case kErrorVolumeMapDisagrees:
       return "The volume's free-space map disagrees with its files; repair it with chkdsk first";
+    case kErrorInterruptedChange:
+      return "A change to the volume was interrupted and no journal was found to finish it; nothing "
+             "on it is moved until it is recovered or checked (see the warning)";
+    case kErrorJournalKeptAside:
+      return "The journal of an interrupted change does not fit the image as it is now; it was "
+             "kept aside and the image left as it is (see the message before this one)";
     default:
       return nullptr;
   }

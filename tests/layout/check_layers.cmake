@@ -2,7 +2,8 @@
 # run one way, down: app/ and cli/ (the front ends) -> analysis/ fragment/
 # defrag/ report/ (the engine) -> display/ -> volume/. Only the Win32
 # program (app/) and the Win32 volume backend's *_win files include
-# <windows.h>.
+# <windows.h>. Headers in a folder's internal/ are included only within
+# that folder.
 #   cmake -DSOURCE_DIR=<tree with src/> -DMANIFEST=<link manifest> -P check_layers.cmake
 # Prints every breach as "layer breach: ..." and fails when there is one;
 # with -DEXPECTED_BREACHES=N it passes only when it finds exactly N (the
@@ -52,6 +53,14 @@ foreach(source IN LISTS sources)
     endif()
     if(NOT header MATCHES "/")
       continue()
+    endif()
+    # A folder's internal/ headers are private to that folder.
+    if(header MATCHES "/internal/[^/]+$")
+      string(REGEX REPLACE "/internal/[^/]+$" "" owner "${header}")
+      string(FIND "${source}" "${owner}/" at)
+      if(NOT at EQUAL 0)
+        breach("${source} includes \"${header}\", private to ${owner}")
+      endif()
     endif()
     layer_rank("${header}" header_rank)
     string(REGEX MATCH "^[^/]+" header_top "${header}")

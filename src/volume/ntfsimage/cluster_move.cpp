@@ -275,8 +275,9 @@ uint32_t MoveInsideJournal(ImageMount& mount, OpenedInode& inode, int64_t starti
 
 uint32_t MoveImageClusters(ImageMount& mount, OpenedInode& inode, int64_t starting_vcn,
                            int64_t target_lcn, uint32_t cluster_count) {
-  // Another program may be writing the image: it is only read.
-  if (mount.read_only()) return kErrorSharingViolation;
+  // Another program may be writing the image, or a change to it waits for
+  // its journal: it is only read.
+  if (mount.read_only()) return mount.write_refusal();
   const uint32_t result = MoveInsideJournal(mount, inode, starting_vcn, target_lcn, cluster_count);
   if (result == kErrorSuccess) mount.journal().MoveMade();
   if (!mount.journal().CommitDue()) return result;

@@ -2,7 +2,7 @@
 
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/image_in_use.h"
-#include "volume/ntfsimage/journal/image_journal.h"
+#include "volume/ntfsimage/journal/journal_recovery.h"
 #include "volume/ntfsimage/journal/journal_device.h"
 #include "volume/image_path.h"
 #include "volume/ntfsimage/ownership_scan.h"
@@ -30,6 +30,7 @@ uint32_t CheckImageConsistency(const std::string& image, ConsistencyReport* repo
   if (const uint32_t code = ntfsimage::RecoverJournal(canonical, &recovered, report->in_use.empty()))
     return code;
   report->journal = ntfsimage::RecoveryText(report->image, recovered);
+  report->interrupted = recovered.interrupted;
 
 #ifdef _WIN32
   std::shared_ptr<void> image_lock;  // held until after the unmount below
@@ -108,7 +109,7 @@ void WriteConsistencyReport(const ConsistencyReport& report, std::ostream& out) 
                     report.broken_chains.size() + report.unreadable.size() +
                     report.unreadable_files.size() + (report.boot_sectors.empty() ? 0 : 1) +
                     report.empty_extension_records.size() + report.unlisted_problems +
-                    (report.free_count_agrees() ? 0 : 1);
+                    (report.free_count_agrees() ? 0 : 1) + (report.interrupted ? 1 : 0);
   if (report.clean()) out << "Result: clean\n";
   else out << "Result: " << problems << " problem" << (problems == 1 ? "" : "s") << " found\n";
 }

@@ -35,6 +35,7 @@ struct ConsistencyReport {
   uint64_t free_by_library = 0;   // the library's own free count
   std::string journal;            // what a pending journal held and what became of it; "" none
   std::string in_use;             // why the image is in use elsewhere; "" when it is not
+  bool interrupted = false;       // marked as being changed, and no journal fits it
 
   // Problems. Span lists hold at most kMaxSpans entries each; the cluster
   // counts always count them all.
@@ -66,6 +67,7 @@ struct ConsistencyReport {
     return cross_linked_clusters == 0 && leaked_clusters == 0 && unmarked_clusters == 0 &&
            broken_chains.empty() && unreadable.empty() && unreadable_files.empty() &&
            boot_sectors.empty() && empty_extension_records.empty() && unlisted_problems == 0 &&
+           !interrupted &&
            free_count_agrees();
   }
 };

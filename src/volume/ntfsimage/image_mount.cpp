@@ -10,6 +10,7 @@
 #include "volume/error_codes.h"
 #include "volume/unicode_text.h"
 #include "volume/ntfsimage/image_in_use.h"
+#include "volume/ntfsimage/journal/journal_recovery.h"
 #include "volume/image_path.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/volume_bounds.h"
@@ -116,22 +117,32 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
   // immutable file) is read; jobs on it are refused before their first move.
   const int write_errno =
       in_use.empty() && !ReadingOnly().load() ? ImageWriteErrno(canonical) : 0;
-  const bool read_only = !in_use.empty() || ReadingOnly().load() || write_errno != 0;
+  bool read_only = !in_use.empty() || ReadingOnly().load() || write_errno != 0;
+  uint32_t write_refusal = !in_use.empty() ? kErrorSharingViolation
+                           : read_only     ? kErrorWriteProtect
+                                           : kErrorSuccess;
   const std::string name = Utf8FromPath(PathFromUtf8(canonical).filename());
   // The front end says so (the command line warns on stderr).
 #ifdef _WIN32
   std::shared_ptr<void> image_lock;
   if (const uint32_t code = LockImage(canonical, !read_only, &image_lock)) return code;
 #endif
+  MountMode mode = !in_use.empty() ? MountMode::kReadWhileInUse
+                  : read_only       ? MountMode::kRead
+                                    : MountMode::kWrite;
   if (!read_only) {
     RecoveryOutcome recovered;
     if (const uint32_t code = RecoverJournal(canonical, &recovered)) return code;
+    if (recovered.interrupted) {
+      // Torn, and nothing to finish it with: read, never write.
+      std::cerr << "Shardix: warning: " << RecoveryText(name, recovered) << "\n";
+      read_only = true;
+      write_refusal = kErrorInterruptedChange;
+      mode = MountMode::kRead;
+    }
   }
   ntfs_volume* volume = nullptr;
   std::unique_ptr<JournaledDevice> device;
-  const MountMode mode = !in_use.empty() ? MountMode::kReadWhileInUse
-                        : read_only       ? MountMode::kRead
-                                          : MountMode::kWrite;
   if (const uint32_t code = MountJournaled(canonical, mode, &volume, &device)) return code;
   // The free counts are left unknown (the library then keeps them as it
   // goes only where it knows them) until the geometry is asked for: counting
@@ -152,6 +163,7 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
   mount->display_name_ = name;
   mount->in_use_ = !in_use.empty();
   mount->write_errno_ = write_errno;
+  mount->write_refusal_ = write_refusal;
   mount->self_ = mount;
 #ifdef _WIN32
   mount->image_lock_ = std::move(image_lock);

@@ -66,6 +66,10 @@ class ImageMount {
   // writing (the errno; 0 when it was not tried).
   bool in_use() const { return in_use_; }
   int write_errno() const { return write_errno_; }
+  // Why nothing may be moved on a read-only mount: ERROR_SHARING_VIOLATION
+  // while in use, kErrorInterruptedChange while an interrupted change waits
+  // for its journal (journal_recovery.h).
+  uint32_t write_refusal() const { return write_refusal_; }
   // The journal every write goes through; use with lock() held.
   ImageJournal& journal() { return *device_->journal; }
   // The pre-flight and ownership map of moves on this mount; use with lock()
@@ -100,6 +104,7 @@ class ImageMount {
   std::mutex lock_;
   std::string canonical_path_;
   std::string display_name_;
+  uint32_t write_refusal_ = 0;
   std::map<uint64_t, std::weak_ptr<OpenedInode>> inodes_;
   std::vector<uint8_t> copy_buffer_;
   std::unique_ptr<JournaledDevice> device_;

@@ -4,6 +4,7 @@
 #include "volume/ntfsimage/image_in_use.h"
 #include "volume/ntfsimage/image_mount.h"
 #include "volume/ntfsimage/journal/journal_device.h"
+#include "volume/ntfsimage/journal/journal_recovery.h"
 #ifdef _WIN32
 #include "volume/ntfsimage/image_lock.h"
 #endif
@@ -41,6 +42,8 @@ class WriteMount {
     ntfsimage::RecoveryOutcome recovered;
     if (const uint32_t code = ntfsimage::RecoverJournal(canonical, &recovered))
       return Fail(code, "Playing back the journal of " + image, error);
+    if (recovered.interrupted)
+      return Fail(kErrorInterruptedChange, "Opening " + image + " (" + recovered.problem + ")", error);
     if (const uint32_t code = ntfsimage::MountJournaled(canonical, ntfsimage::MountMode::kWrite, &vol_, &device_))
       return Fail(code, "Opening " + image, error);
     return kErrorSuccess;

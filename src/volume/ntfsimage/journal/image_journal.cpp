@@ -6,38 +6,24 @@
 
 #include "volume/error_codes.h"
 #include "volume/unicode_text.h"
-#include "volume/ntfsimage/journal/journal_format.h"
+#include "volume/ntfsimage/journal/internal/journal_file.h"
+#include "volume/ntfsimage/journal/internal/journal_format.h"
+#include "volume/ntfsimage/journal/internal/volume_mark.h"
+#include "volume/ntfsimage/journal/journal_recovery.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/ntfs_headers.h"
 
 namespace shardix::ntfsimage {
 
-bool JournalEnabled() {
-  const char* setting = std::getenv("SHARDIX_JOURNAL");
-  return !(setting && std::string(setting) == "off");
-}
+ImageJournal::ImageJournal(ntfs_device* inner, std::string journal_path, std::string image_path,
+                           bool enabled)
+    : inner_(inner),
+      journal_path_(std::move(journal_path)),
+      image_path_(std::move(image_path)),
+      enabled_(enabled),
+      file_(std::make_unique<JournalFile>()) {}
 
-std::string JournalPathFor(const std::string& canonical) {
-  namespace fs = std::filesystem;
-  // In a shared folder two images of the same name must not share a journal.
-  char tag[16];
-  std::snprintf(tag, sizeof tag, "-%08x", static_cast<unsigned>(Crc32(
-      reinterpret_cast<const uint8_t*>(canonical.data()), canonical.size())));
-  const std::string name = Utf8FromPath(PathFromUtf8(canonical).filename()) + tag + ".shardix-journal";
-  if (const char* folder = std::getenv("SHARDIX_JOURNAL_DIR"); folder && *folder)
-    return Utf8FromPath(fs::path(folder) / PathFromUtf8(name));
-  std::error_code error;
-  if (fs::is_regular_file(PathFromUtf8(canonical), error)) return canonical + ".shardix-journal";
-#ifdef _WIN32
-  const char* data = std::getenv("ProgramData");
-  return Utf8FromPath(fs::path(data ? data : "C:\\ProgramData") / "Shardix" / PathFromUtf8(name));
-#else
-  return Utf8FromPath(fs::path("/var/lib/shardix") / PathFromUtf8(name));
-#endif
-}
-
-ImageJournal::ImageJournal(ntfs_device* inner, std::string journal_path, bool enabled)
-    : inner_(inner), journal_path_(std::move(journal_path)), enabled_(enabled) {}
+ImageJournal::~ImageJournal() = default;
 
 int ImageJournal::ImageWrite(const void* bytes, int64_t count, int64_t offset) {
   const int err = DevicePwrite(inner_, bytes, count, offset);
@@ -53,22 +39,22 @@ int ImageJournal::ImageSync() {
 }
 
 int ImageJournal::JournalWrite(int64_t offset, const std::vector<uint8_t>& bytes) {
-  const int err = file_.WriteAt(offset, bytes.data(), bytes.size());
+  const int err = file_->WriteAt(offset, bytes.data(), bytes.size());
   if (err == 0) Record(StorageTarget::kJournal, StorageOp::kWrite, offset, bytes.data(), bytes.size());
   return err;
 }
 
 int ImageJournal::JournalFlush() {
-  const int err = file_.Flush();
+  const int err = file_->Flush();
   if (err == 0) Record(StorageTarget::kJournal, StorageOp::kSync);
   return err;
 }
 
 int ImageJournal::EnsureJournalFile() {
-  if (file_.is_open()) return 0;
+  if (file_->is_open()) return 0;
   std::error_code error;
   std::filesystem::create_directories(PathFromUtf8(journal_path_).parent_path(), error);
-  if (int err = file_.Open(journal_path_, true)) return err;
+  if (int err = file_->Open(journal_path_, true)) return err;
   file_made_ = true;
   // The file's name must outlast a power cut as surely as its contents.
   return FlushFolderOf(journal_path_);
@@ -83,9 +69,18 @@ int64_t ImageJournal::ReadCommitted(void* bytes, int64_t count, int64_t offset) 
   return got;
 }
 
+void ImageJournal::ShowMark(uint8_t* bytes, int64_t count, int64_t offset, bool as_library) const {
+  if (!volume_ || volume_->dirty) return;  // a flag we did not set is the library's to see
+  for (const int64_t at : volume_->flag_bytes) {
+    if (at < offset || at >= offset + count) continue;
+    if (as_library) bytes[at - offset] &= static_cast<uint8_t>(~kDirtyBit);
+    else bytes[at - offset] |= kDirtyBit;
+  }
+}
+
 int64_t ImageJournal::Read(void* bytes, int64_t count, int64_t offset) {
   const int64_t got = ReadCommitted(bytes, count, offset);
-  if (got <= 0 || held_.empty()) return got;
+  if (got <= 0) return got;
   auto* out = static_cast<uint8_t*>(bytes);
   for (auto it = held_.lower_bound(offset / kBlock); it != held_.end(); ++it) {
     const int64_t block_start = it->first * kBlock;
@@ -94,6 +89,8 @@ int64_t ImageJournal::Read(void* bytes, int64_t count, int64_t offset) {
     const int64_t to = std::min(offset + got, block_start + kBlock);
     if (to > from) std::memcpy(out + (from - offset), it->second.bytes.data() + (from - block_start), to - from);
   }
+  // The library keeps its own picture of $Volume: the mark is ours alone.
+  if (marked_) ShowMark(out, got, offset, true);
   return got;
 }
 
@@ -184,7 +181,36 @@ void ImageJournal::ResetGroup() {
   made_in_group_ = 0;
 }
 
-int ImageJournal::Commit() {
+int ImageJournal::LearnVolume() {
+  if (volume_) return 0;
+  auto identity = std::make_unique<VolumeIdentity>();
+  const int err = ReadVolumeIdentity(
+      [this](void* bytes, int64_t count, int64_t offset) {
+        return DeviceReadWhole(inner_, bytes, count, offset);
+      },
+      identity.get());
+  if (err) return err;
+  if (!CanMark(*identity)) return EINVAL;  // no sound $Volume record to carry the mark
+  volume_ = std::move(identity);
+  return 0;
+}
+
+int ImageJournal::WriteMark(bool set) {
+  if (volume_->dirty) return 0;  // not ours to set or clear
+  for (const int64_t at : volume_->flag_bytes) {
+    uint8_t sector[kSectorBytes];
+    const int64_t start = SectorOf(at);
+    if (int err = DeviceReadWhole(inner_, sector, kSectorBytes, start)) return err;
+    if (set) sector[at - start] |= kDirtyBit;
+    else sector[at - start] &= static_cast<uint8_t>(~kDirtyBit);
+    if (int err = ImageWrite(sector, kSectorBytes, start)) return err;
+  }
+  return ImageSync();
+}
+
+int ImageJournal::Commit() { return CommitGroup(false); }
+
+int ImageJournal::CommitGroup(bool last) {
   if (failed_) return EIO;
   if (!enabled_ || !HasUncommitted()) return 0;
   if (held_.empty()) {  // copies only, no metadata: just make them durable
@@ -192,8 +218,10 @@ int ImageJournal::Commit() {
     if (err == 0) ResetGroup();
     return err;
   }
+  if (const int err = LearnVolume()) return err;
 
-  // Runs of neighbouring blocks, each with its old bytes from the image.
+  // Runs of neighbouring blocks, each as it will be written: with the mark,
+  // which stays on the image until the mount ends.
   struct Run {
     int64_t offset;
     std::vector<uint8_t> now;
@@ -206,42 +234,79 @@ int ImageJournal::Commit() {
       runs.push_back(Run{start, {}});
     runs.back().now.insert(runs.back().now.end(), block.bytes.begin(), block.bytes.begin() + block.valid);
   }
+  for (Run& run : runs) ShowMark(run.now.data(), static_cast<int64_t>(run.now.size()), run.offset, false);
 
+  // The anchor first (once per journal file), the commit header, then per
+  // run its old bytes from the image and a CRC-32 per sector of the new.
+  const int64_t write_at = anchored_ ? kCommitAt : 0;
+  std::vector<uint8_t> journal(static_cast<size_t>(kPayloadAt - write_at));
+  for (const Run& run : runs) {
+    const RecordHead head{static_cast<uint64_t>(run.offset), run.now.size()};
+    const size_t sectors = (run.now.size() + kSectorBytes - 1) / kSectorBytes;
+    const size_t at = journal.size();
+    journal.resize(at + sizeof head + head.length + sectors * sizeof(uint32_t));
+    std::memcpy(journal.data() + at, &head, sizeof head);
+    uint8_t* old_bytes = journal.data() + at + sizeof head;
+    // Nothing written yet on failure: the group stays held.
+    if (int err = DeviceReadWhole(inner_, old_bytes, static_cast<int64_t>(head.length), run.offset))
+      return err;
+    uint8_t* crcs = old_bytes + head.length;
+    for (size_t sector = 0; sector < sectors; ++sector) {
+      const size_t from = sector * kSectorBytes;
+      const uint32_t crc = Crc32(run.now.data() + from, std::min<size_t>(kSectorBytes, run.now.size() - from));
+      std::memcpy(crcs + sector * sizeof crc, &crc, sizeof crc);
+    }
+  }
+  if (!anchored_) {
+    JournalAnchor anchor{};
+    std::memcpy(anchor.magic, kJournalMagic, sizeof kJournalMagic);
+    anchor.anchor_size = sizeof anchor;
+    anchor.version = kJournalVersion;
+    anchor.serial = volume_->serial;
+    anchor.boot_crc = volume_->boot_crc;
+    anchor.cluster_count = volume_->cluster_count;
+    anchor.was_dirty = volume_->dirty ? 1 : 0;
+    anchor.flag_bytes[0] = volume_->flag_bytes[0];
+    anchor.flag_bytes[1] = volume_->flag_bytes[1];
+    anchor.path_size = static_cast<uint32_t>(std::min(image_path_.size(), sizeof anchor.path));
+    std::memcpy(anchor.path, image_path_.data(), anchor.path_size);
+    SealAnchor(&anchor);
+    std::memcpy(journal.data(), &anchor, sizeof anchor);
+  }
   std::string names;
   for (const std::string& name : moved_names_) names += (names.empty() ? "" : ", ") + name;
   if (moved_names_.size() >= 4) names += ", ...";
-  std::vector<uint8_t> journal(sizeof(JournalHeader) + names.size());
-  std::memcpy(journal.data() + sizeof(JournalHeader), names.data(), names.size());
-  for (const Run& run : runs) {
-    RecordHead head{static_cast<uint64_t>(run.offset), run.now.size()};
-    const size_t at = journal.size();
-    journal.resize(at + sizeof head + run.now.size());
-    std::memcpy(journal.data() + at, &head, sizeof head);
-    int64_t got = 0;
-    int err = DevicePread(inner_, journal.data() + at + sizeof head, head.length, run.offset, &got);
-    if (err == 0 && got != static_cast<int64_t>(head.length)) err = EIO;
-    if (err) return err;  // nothing written yet: the group stays held
-  }
-  JournalHeader header{};
-  std::memcpy(header.magic, kJournalMagic, sizeof kJournalMagic);
-  header.names_size = static_cast<uint32_t>(names.size());
-  header.header_size = static_cast<uint32_t>(sizeof header + names.size());
-  header.record_count = static_cast<uint32_t>(runs.size());
-  header.payload_size = journal.size() - header.header_size;
-  header.payload_crc = Crc32(journal.data() + header.header_size, header.payload_size);
-  header.moves = moves_in_group_;
-  int err = 0;
-  header.boot_crc = BootCrc(inner_, &err);
-  if (err) return err;
-  header.header_crc = HeaderCrc(header, journal.data() + sizeof header);
-  std::memcpy(journal.data(), &header, sizeof header);
+  CommitHeader commit{};
+  std::memcpy(commit.magic, kCommitMagic, sizeof kCommitMagic);
+  commit.state = kCommitPending;
+  commit.record_count = static_cast<uint32_t>(runs.size());
+  commit.sequence = commits_ + 1;
+  commit.moves = moves_in_group_;
+  commit.names_size = static_cast<uint32_t>(std::min(names.size(), sizeof commit.names));
+  std::memcpy(commit.names, names.data(), commit.names_size);
+  const size_t payload = static_cast<size_t>(kPayloadAt - write_at);
+  commit.payload_size = journal.size() - payload;
+  commit.payload_crc = Crc32(journal.data() + payload, commit.payload_size);
+  SealCommit(&commit);
+  std::memcpy(journal.data() + (kCommitAt - write_at), &commit, sizeof commit);
 
   // 1. The undo records, durable before the image changes.
-  if ((err = EnsureJournalFile()) || (err = JournalWrite(0, journal)) || (err = JournalFlush()))
+  int err = 0;
+  if ((err = EnsureJournalFile()) || (err = JournalWrite(write_at, journal)) || (err = JournalFlush()))
     return err;
-  largest_journal_ = std::max<uint64_t>(largest_journal_, journal.size());
+  anchored_ = true;
+  largest_journal_ = std::max<uint64_t>(largest_journal_, journal.size() + write_at);
 
-  // 2. The image.
+  // 2. The mark, durable before the image's first change of this mount.
+  if (!marked_) {
+    if ((err = WriteMark(true))) {
+      failed_ = true;
+      return err;
+    }
+    marked_ = true;
+  }
+
+  // 3. The image.
   for (const Run& run : runs)
     if ((err = ImageWrite(run.now.data(), static_cast<int64_t>(run.now.size()), run.offset))) break;
   if (err == 0) err = ImageSync();
@@ -251,9 +316,19 @@ int ImageJournal::Commit() {
     return err;
   }
 
-  // 3. Done: an empty header.
-  const std::vector<uint8_t> empty(kBlock, 0);
-  if ((err = JournalWrite(0, empty)) || (err = JournalFlush())) {
+  // 4. Done, before the next group copies anything into clusters this
+  // commit freed. The mount's last commit skips this flush: no group
+  // follows it, and until the mark is cleared a rollback of it is as good.
+  if (last) {
+    ++commits_;
+    ResetGroup();
+    return 0;
+  }
+  commit.state = kCommitDone;
+  SealCommit(&commit);
+  const std::vector<uint8_t> done(reinterpret_cast<const uint8_t*>(&commit),
+                                  reinterpret_cast<const uint8_t*>(&commit) + sizeof commit);
+  if ((err = JournalWrite(kCommitAt, done)) || (err = JournalFlush())) {
     failed_ = true;
     return err;
   }
@@ -263,15 +338,22 @@ int ImageJournal::Commit() {
 }
 
 int ImageJournal::Finish() {
-  int err = Commit();
+  int err = CommitGroup(true);
+  // The mark goes before the journal: a mark without its journal would
+  // stop every later job.
+  if (err == 0 && marked_) {
+    err = WriteMark(false);
+    if (err == 0) marked_ = false;
+  }
   if (err == 0 && file_made_) {
-    file_.Close();
+    file_->Close();
     std::error_code error;
     std::filesystem::remove(PathFromUtf8(journal_path_), error);
     if (error) err = error.value();
     else Record(StorageTarget::kJournal, StorageOp::kRemove);
-    FlushFolderOf(journal_path_);  // a removal lost to a power cut leaves an empty journal: harmless
+    FlushFolderOf(journal_path_);  // a removal lost to a power cut leaves a spent journal: harmless
     file_made_ = false;
+    anchored_ = false;
   }
   return err;
 }

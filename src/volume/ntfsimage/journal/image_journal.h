@@ -3,43 +3,54 @@
 // Every write the library makes to the image is held in memory, except the
 // data a move copies into its target clusters (free before the move, so
 // nothing needs them back). A commit then
-//   1. writes the old contents of every held range to the journal file
-//      beside the image and flushes it,
+//   1. writes the old contents of every held range, and a checksum per
+//      sector of the new, to the journal file beside the image and flushes
+//      it (the first commit of a mount then sets the volume's mark),
 //   2. writes the held ranges to the image and flushes the image,
-//   3. marks the journal empty and flushes it.
+//   3. marks the commit done in the journal and flushes it.
 // A crash before 1 completes leaves the image as it was; a crash after it
 // leaves a journal that the next opener plays back, which restores the
-// image to the last commit (RecoverJournal). The moves of up to one group
+// image to the last commit (RecoverJournal). Three flushes a commit; the
+// mark costs one when a mount first writes, and clearing it at the end
+// takes the place of the last commit's step 3. The moves of up to one group
 // window (100 ms) share a commit; a move whose target was not yet free at
 // the last commit commits the group first, so a copy never lands on
 // clusters a rollback would give back to their file.
 //
-// Journal file: a header (magic, sizes, CRC-32s, the CRC-32 of the image's
-// boot sector so that a journal is never played onto another volume, the
-// names of the files moved) and records {offset, length, old bytes}, host
-// byte order. A header that does not check out means nothing is pending.
+// While a mount may write, the volume itself says so: the journal sets
+// NTFS's dirty flag ($Volume) with its first commit, before any image write,
+// and clears it when the mount ends, so that an opener under any name knows
+// a change may have been interrupted (journal_recovery.h). The journal file
+// records the volume's identity and, per sector, a checksum of what the
+// commit writes, so that recovery plays it back only onto the state it was
+// written for (the format: internal/journal_format.h).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "volume/ntfsimage/journal/journal_file.h"
 
 struct ntfs_device;
 
 namespace shardix::ntfsimage {
+
+class JournalFile;
+struct VolumeIdentity;
 
 class ImageJournal {
  public:
   // `inner` is the library's own device on the image, opened by the caller.
   // With `enabled` false every write goes straight through and nothing is
   // flushed (for measuring what the journal costs).
-  ImageJournal(ntfs_device* inner, std::string journal_path, bool enabled);
+  // `image_path` is recorded in the journal (see journal_recovery.h).
+  ImageJournal(ntfs_device* inner, std::string journal_path, std::string image_path, bool enabled);
+  ~ImageJournal();
   ImageJournal(const ImageJournal&) = delete;
   ImageJournal& operator=(const ImageJournal&) = delete;
 
@@ -75,7 +86,8 @@ class ImageJournal {
   // 0 or an errno. After a failure the journal refuses every later write:
   // the library's picture of the volume no longer matches the image.
   int Commit();
-  // Commits and removes the journal file; for the end of a mount.
+  // Commits, clears the volume's mark and removes the journal file; for the
+  // end of a mount.
   int Finish();
 
   uint64_t commits() const { return commits_; }
@@ -94,15 +106,28 @@ class ImageJournal {
   int JournalWrite(int64_t offset, const std::vector<uint8_t>& bytes);
   int JournalFlush();
   int EnsureJournalFile();
+  // Commit; `last` for the end of a mount (see Finish).
+  int CommitGroup(bool last);
   void ResetGroup();
+  // The volume's identity and where its mark lies, read once.
+  int LearnVolume();
+  // Sets (true) or clears the dirty bit on the image and flushes it.
+  int WriteMark(bool set);
+  // The dirty-flag bytes in [offset, offset + count) of `bytes` as the
+  // library last saw them (true) or as the image holds them while marked.
+  void ShowMark(uint8_t* bytes, int64_t count, int64_t offset, bool as_library) const;
 
   ntfs_device* inner_;
   std::string journal_path_;
+  std::string image_path_;
   bool enabled_;
   bool failed_ = false;
   bool sealed_ = false;  // after AbandonMove
-  JournalFile file_;
+  std::unique_ptr<JournalFile> file_;
   bool file_made_ = false;
+  bool anchored_ = false;  // the journal file holds this mount's anchor
+  std::unique_ptr<VolumeIdentity> volume_;
+  bool marked_ = false;    // the image carries the dirty bit we set
   std::map<int64_t, Block> held_;  // by block number
   int64_t direct_first_ = 0, direct_end_ = 0;
   bool direct_written_ = false;
@@ -117,30 +142,5 @@ class ImageJournal {
   uint64_t commits_ = 0;
   uint64_t largest_journal_ = 0;
 };
-
-// The journal file for the image or device at `canonical`: beside an image
-// file, in the folder SHARDIX_JOURNAL_DIR names when set, and for devices
-// in /var/lib/shardix (Windows: %ProgramData%\Shardix).
-std::string JournalPathFor(const std::string& canonical);
-// False when SHARDIX_JOURNAL=off (measurements only).
-bool JournalEnabled();
-
-struct RecoveryOutcome {
-  bool was_pending = false;  // a journal with undo records was found
-  bool rolled_back = false;
-  std::string files;         // the files whose moves were undone
-  uint64_t moves = 0;
-  uint64_t bytes_restored = 0;
-  std::string problem;       // why a pending journal was not played back
-};
-
-// Plays back a pending journal of `canonical` before anything mounts it.
-// Returns 0 (also when nothing was pending) or a Windows code; prints
-// "Recovered an interrupted move of ..." on stderr when it rolled back.
-// With `play_back` false it only looks (for an image in use elsewhere).
-uint32_t RecoverJournal(const std::string& canonical, RecoveryOutcome* outcome,
-                        bool play_back = true);
-// The outcome as one line for people ("" when nothing was pending).
-std::string RecoveryText(const std::string& image_name, const RecoveryOutcome& outcome);
 
 }  // namespace shardix::ntfsimage

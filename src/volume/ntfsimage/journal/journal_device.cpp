@@ -1,4 +1,5 @@
 #include "volume/ntfsimage/journal/journal_device.h"
+#include "volume/ntfsimage/journal/journal_recovery.h"
 #include "volume/ntfsimage/volume_bounds.h"
 
 #ifndef _WIN32
@@ -148,7 +149,7 @@ uint32_t MountJournaled(const std::string& canonical, MountMode mode, ntfs_volum
 #endif
   wrapped->inner = ntfs_device_alloc(canonical.c_str(), 0, inner_ops, nullptr);
   if (!wrapped->inner) return CodeFromErrno(errno);
-  wrapped->journal = std::make_unique<ImageJournal>(wrapped->inner, JournalPathFor(canonical),
+  wrapped->journal = std::make_unique<ImageJournal>(wrapped->inner, JournalPathFor(canonical), canonical,
                                                     JournalEnabled() && !read_only);
   ntfs_device* dev = ntfs_device_alloc(canonical.c_str(), 0, &g_journaled_ops, wrapped.get());
   if (!dev) return CodeFromErrno(errno);

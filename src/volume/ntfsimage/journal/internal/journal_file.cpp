@@ -1,4 +1,6 @@
-#include "volume/ntfsimage/journal/journal_file.h"
+#include "volume/ntfsimage/journal/internal/journal_file.h"
+
+#include "volume/unicode_text.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -93,7 +95,7 @@ void JournalFile::Close() {
 
 int FlushFolderOf(const std::string& path) {
 #ifndef _WIN32
-  std::string folder = std::filesystem::path(path).parent_path().string();
+  std::string folder = Utf8FromPath(PathFromUtf8(path).parent_path());
   if (folder.empty()) folder = ".";
   errno = 0;
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -1,0 +1,2 @@
+// Reaches into another folder's private header.
+#include "volume/store/internal/format.h"

@@ -1,0 +1,2 @@
+// Its own folder's private header: allowed.
+#include "volume/store/internal/format.h"

@@ -1,0 +1,2 @@
+// Private to volume/store.
+#pragma once
