@@ -7,8 +7,8 @@ set -euo pipefail
 
 packages_for() {
   case "$1" in
-    native) echo "cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev ntfs-3g ntfs-3g-dev libssl-dev sleuthkit" ;;
-    windows) echo "cmake ninja-build googletest g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 wine64 wine fonts-wine ntfs-3g" ;;
+    native) echo "cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev ntfs-3g ntfs-3g-dev libssl-dev sleuthkit nlohmann-json3-dev python3-jsonschema" ;;
+    windows) echo "cmake ninja-build googletest g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 wine64 wine fonts-wine ntfs-3g nlohmann-json3-dev" ;;
     screenshot) echo "xvfb xauth imagemagick" ;;
     # clang with its sanitizer and libFuzzer runtimes (build-sanitize.sh).
     sanitize) echo "clang clang-14 libclang-rt-14-dev python3" ;;

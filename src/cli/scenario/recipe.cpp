@@ -320,6 +320,11 @@ bool ParseRecipe(const std::string& text, const std::string& base_folder, Recipe
   if (number < 256 || number > 4096 || (number & (number - 1)) || number > recipe->cluster_size)
     return check.Fail("\"sector_size\" takes 256 to 4096, a power of two, at most the cluster size");
   recipe->sector_size = static_cast<uint32_t>(number);
+  if (const JsonValue* freed = volume->Find("freed")) {
+    if (!freed->is_string() || (freed->text() != "zero" && freed->text() != "keep"))
+      return check.Fail("\"freed\" is \"zero\" or \"keep\"");
+    recipe->keep_freed = freed->text() == "keep";
+  }
   if (const JsonValue* label = volume->Find("label")) {
     if (!label->is_string() || label->text().size() > 32) return check.Fail("\"label\" takes a short text");
     recipe->label = label->text();

@@ -77,6 +77,7 @@ struct Recipe {
   uint32_t cluster_size = 4096;
   uint32_t sector_size = 512;
   std::string label = "Scenario";
+  bool keep_freed = false;  // "freed": "keep": clusters a move frees keep their bytes
   uint64_t seed = 0;
   int64_t time = 1577836800;  // 2020-01-01 00:00:00 UTC
   std::vector<Step> steps;
