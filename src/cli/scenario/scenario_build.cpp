@@ -494,7 +494,10 @@ bool ScenarioBuild::Run(std::string* error) {
     return false;
   }
   // The image as written back, region by region.
-  if (progress_) std::fprintf(progress_, "hashing the image\n");
+  if (progress_) {
+    std::fprintf(progress_, "hashing the image\n");
+    std::fflush(progress_);
+  }
   return ImageRegions(image_, result_->geometry, bitmap_, result_->files, stop_, &result_->digests, error);
 }
 
