@@ -141,6 +141,25 @@ TEST(ScenarioSpace, KeptCopiesAreListedAsRemnants) {
   }
 }
 
+TEST(ScenarioSpace, DeletedFilesLeftOutOfTheListAreRemnants) {
+  ScratchDir scratch;
+  Built built;
+  ASSERT_NO_FATAL_FAILURE(Build(scratch, "unlisted",
+                                "{\"volume\": {\"size\": \"16M\"}, \"seed\": 11, \"steps\": ["
+                                "{\"op\": \"age\", \"folder\": \"/aged\", \"files\": 40, \"min_size\": 5000,"
+                                " \"max_size\": 20000, \"delete_percent\": 50, \"list\": false}]}",
+                                &built));
+  EXPECT_TRUE(built.manifest["files"].empty());
+  uint64_t clusters = 0;
+  for (const Json& remnant : built.manifest["remnants"]) {
+    EXPECT_EQ(remnant["why"], "deleted file the manifest does not list");
+    EXPECT_EQ(remnant["path"].get<std::string>().rfind("/aged/", 0), 0u);
+    clusters += remnant["clusters"].get<uint64_t>();
+  }
+  EXPECT_GT(clusters, 0u);
+  EXPECT_EQ(built.manifest["free_space"]["data_clusters"], clusters);
+}
+
 TEST(ScenarioSpace, OverwriteChangesOnlyTheRunsItNames) {
   ScratchDir scratch;
   Built built;

@@ -92,7 +92,8 @@ int Build(const std::string& recipe_path, const std::string& image, bool force, 
               image.c_str(), static_cast<unsigned long long>(result.digests.image_bytes),
               result.digests.image_sha256.c_str(), listed, deleted, result.remnants.size(),
               json_path.c_str(), table_path.c_str());
-  for (const std::string& warning : result.warnings) std::printf("Warning: %s\n", warning.c_str());
+  for (const std::string& warning : result.warnings)
+    std::fprintf(stderr, "shardix scenario: warning: %s\n", warning.c_str());
   return kExitSuccess;
 }
 

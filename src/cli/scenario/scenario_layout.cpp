@@ -338,6 +338,9 @@ bool ScenarioBuild::Overwrite(const Step& step) {
   }
   // The new file can take only the runs' clusters: the rest of free space
   // is fenced off while it is written.
+  // Its folder first: a folder's index may need clusters of its own.
+  const std::size_t slash = file.path.rfind('/');
+  if (slash > 0 && !Folder(file.path.substr(0, slash))) return false;
   std::string message;
   if (const uint32_t code = builder_->Fence(targets, &message)) return Failed(code, message);
   const bool created = Create(file, {"covers run " + piece_names + " of deleted " + step.deleted});
@@ -371,6 +374,7 @@ bool ScenarioBuild::Overwrite(const Step& step) {
     if (const uint32_t code = builder_->ZeroFreeClusters(scratch, clusters, &zeroed, &message))
       return Failed(code, message);
     if (!moved || !Capture(record)) return false;
+    Claim(record->runs);
   }
   result_->files[gone_index].notes.push_back("run " + piece_names + " taken by " + file.path);
   return true;
