@@ -55,8 +55,9 @@ constexpr CommandHelp kCommands[] = {
      "The same recipe gives the same image, byte for byte. Linux builds only.\n"
      "  --force     replace OUT.img if it exists\n"
      "  --quiet     print only the result\n"
-     "  --verify    check that the image's files still have the manifest's bytes\n"
-     "              and runs; exit status 0 only when all match\n"},
+     "  --verify    check the image against the manifest: files, slack, remnants,\n"
+     "              free space and metadata; names each place that changed;\n"
+     "              exit status 0 only when nothing did\n"},
     {"demo", "shardix demo [DIR]\n",
      "Make a fresh NTFS image with files on it (in DIR, or a new temporary folder)\n"
      "and run the commands on it.\n"},

@@ -264,7 +264,8 @@ int Verify(const std::string& manifest_path, const std::string& image) {
   }
   if (differing == 0)
     std::printf("DIFFERS  the image: its sha256 differs, in no place the manifest describes\n");
-  std::printf("%zu places differ from the manifest (%zu files checked)\n", differing ? differing : 1, checked);
+  if (differing <= 1) std::printf("1 place differs from the manifest (%zu files checked)\n", checked);
+  else std::printf("%zu places differ from the manifest (%zu files checked)\n", differing, checked);
   return kExitFailure;
 }
 
