@@ -66,8 +66,9 @@ constexpr CommandHelp kCommands[] = {
      "      --force    replace OUT.img if it exists\n"
      "  -q, --quiet    print only the result\n"
      "      --allow-host-path  let host files lie outside the recipe's folder\n"
-     "      --verify   check that the image's files still have the manifest's bytes\n"
-     "                 and runs; exit status 0 only when all match\n"},
+     "      --verify   check the image against the manifest: files, slack, remnants,\n"
+     "                 free space and metadata; names each place that changed;\n"
+     "                 exit status 0 only when nothing did\n"},
     {"demo", "shardix demo [DIR] [--force]\n",
      "Make a fresh NTFS image with files on it (in DIR, or a new temporary folder)\n"
      "and run the commands on it.\n"

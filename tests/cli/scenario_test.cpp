@@ -163,6 +163,12 @@ TEST_P(ScenarioExample, BuildsTheSameBytesTwiceAndOtherToolsAgreeWithItsManifest
   JsonValue manifest;
   std::string error;
   ASSERT_TRUE(JsonValue::Parse(manifest_text, &manifest, &error)) << error;
+  // Python's json reads it, and python3-jsonschema finds it as documented.
+  bool valid = false;
+  const std::string schema_errors =
+      RunCommand("python3 " SHARDIX_SOURCE_DIR "/tests/cli/manifest_check.py " SHARDIX_SOURCE_DIR
+                 "/docs/manifest.schema.json " + ShellQuote(image + ".manifest.json"), &valid);
+  EXPECT_TRUE(valid) << schema_errors;
   EXPECT_EQ(manifest.Find("image_sha256")->text(), Sha256Of("cat " + ShellQuote(image)));
   uint64_t cluster_size = 0, sector_size = 0;
   manifest.Find("cluster_size")->AsUnsigned(&cluster_size);

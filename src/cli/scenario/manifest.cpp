@@ -2,31 +2,124 @@
 
 #include <cinttypes>
 #include <cstdio>
-
-#include "cli/json_writer.h"
-#include "cli/scenario/json_value.h"
+#include <nlohmann/json.hpp>
 
 namespace shardix::cli {
 
 namespace {
 
-void RunsJson(JsonWriter& json, const std::vector<StreamRun>& runs, uint32_t sectors_per_cluster) {
-  json.Key("runs").BeginArray();
-  for (const StreamRun& run : runs) {
-    json.BeginObject();
-    const bool hole = run.lcn < 0;
-    const uint64_t first = static_cast<uint64_t>(run.lcn);
-    const auto optional = [&](uint64_t value) { return hole ? std::nullopt : std::optional<uint64_t>(value); };
-    json.Key("first_cluster").OptionalNumber(optional(first));
-    json.Key("last_cluster").OptionalNumber(optional(first + run.clusters - 1));
-    json.Key("clusters").Number(run.clusters);
-    json.Key("first_sector").OptionalNumber(optional(first * sectors_per_cluster));
-    json.Key("last_sector").OptionalNumber(optional((first + run.clusters) * sectors_per_cluster - 1));
-    json.Key("sectors").Number(run.clusters * sectors_per_cluster);
-    json.EndObject();
-  }
-  json.EndArray();
+using Json = nlohmann::ordered_json;
+
+// Bytes that make up one code point of well-formed UTF-8 at `at` (no
+// surrogates, no overlong forms, nothing past U+10FFFF), or 0.
+std::size_t Utf8Length(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<uint8_t>(text[i]); };
+  const uint8_t lead = byte(at);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  uint8_t low = 0x80, high = 0xBF;  // bounds of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+  else if (lead == 0xE0) length = 3, low = 0xA0;
+  else if (lead == 0xED) length = 3, high = 0x9F;  // not a surrogate
+  else if (lead >= 0xE1 && lead <= 0xEF) length = 3;
+  else if (lead == 0xF0) length = 4, low = 0x90;
+  else if (lead >= 0xF1 && lead <= 0xF3) length = 4;
+  else if (lead == 0xF4) length = 4, high = 0x8F;
+  else return 0;
+  if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i)
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  return length;
 }
+
+// The text with every byte that is not part of well-formed UTF-8 as U+FFFD.
+std::string Readable(const std::string& text, bool* exact) {
+  std::string out;
+  *exact = true;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = Utf8Length(text, at);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      *exact = false;
+      ++at;
+    } else {
+      out.append(text, at, length);
+      at += length;
+    }
+  }
+  return out;
+}
+
+std::string Readable(const std::string& text) {
+  bool exact = true;
+  return Readable(text, &exact);
+}
+
+std::string HexBytes(const std::string& text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : text) {
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  }
+  return out;
+}
+
+bool FromHex(const std::string& hex, std::string* text) {
+  if (hex.size() % 2) return false;
+  text->clear();
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    int value = 0;
+    for (std::size_t k = i; k < i + 2; ++k) {
+      const char c = hex[k];
+      const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+      if (digit < 0) return false;
+      value = value * 16 + digit;
+    }
+    *text += static_cast<char>(value);
+  }
+  return true;
+}
+
+// A name as any JSON reader takes it: as it is when it is well-formed
+// UTF-8, else readable under `key` and exact, as hex bytes, under KEY_hex.
+void PutName(Json& json, const std::string& key, const std::string& name) {
+  bool exact = true;
+  json[key] = Readable(name, &exact);
+  if (!exact) json[key + "_hex"] = HexBytes(name);
+}
+
+Json Texts(const std::vector<std::string>& texts) {
+  Json array = Json::array();
+  for (const std::string& text : texts) array.push_back(Readable(text));
+  return array;
+}
+
+Json RunsJson(const std::vector<StreamRun>& runs, uint32_t sectors_per_cluster) {
+  Json array = Json::array();
+  for (const StreamRun& run : runs) {
+    Json entry;
+    if (run.lcn < 0) {
+      entry["first_cluster"] = nullptr;
+      entry["last_cluster"] = nullptr;
+      entry["clusters"] = run.clusters;
+      entry["first_sector"] = nullptr;
+      entry["last_sector"] = nullptr;
+    } else {
+      const auto first = static_cast<uint64_t>(run.lcn);
+      entry["first_cluster"] = first;
+      entry["last_cluster"] = first + run.clusters - 1;
+      entry["clusters"] = run.clusters;
+      entry["first_sector"] = first * sectors_per_cluster;
+      entry["last_sector"] = (first + run.clusters) * sectors_per_cluster - 1;
+    }
+    entry["sectors"] = run.clusters * sectors_per_cluster;
+    array.push_back(entry);
+  }
+  return array;
+}
+
+std::string Dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
 std::string Hex(uint64_t value) {
   char text[24];
@@ -54,67 +147,87 @@ std::string RunsText(const std::vector<StreamRun>& runs, uint32_t scale) {
 std::string ManifestJson(const Recipe& recipe, const ScenarioResult& result,
                          const std::string& image_name) {
   const uint32_t spc = result.geometry.cluster_size / result.geometry.sector_size;
-  JsonWriter head;
-  head.BeginObject();
-  head.Key("image").String(image_name);
-  head.Key("image_sha256").String(result.image_sha256);
-  head.Key("image_bytes").Number(result.image_bytes);
-  head.Key("cluster_size").Number(result.geometry.cluster_size);
-  head.Key("sector_size").Number(result.geometry.sector_size);
-  head.Key("cluster_count").Number(result.geometry.cluster_count);
-  head.Key("serial_number").String(Hex(result.serial_number));
-  head.Key("seed").Number(recipe.seed);
-  head.Key("time").SignedNumber(recipe.time);
-  head.Key("recipe").Raw(recipe.source.dump());
-  head.Key("warnings").BeginArray();
-  for (const std::string& warning : result.warnings) head.String(warning);
-  head.EndArray();
-  head.Key("aging").BeginArray();
+  const RegionDigests& digests = result.digests;
+  Json head;
+  PutName(head, "image", image_name);
+  head["image_sha256"] = digests.image_sha256;
+  head["image_bytes"] = digests.image_bytes;
+  head["cluster_size"] = result.geometry.cluster_size;
+  head["sector_size"] = result.geometry.sector_size;
+  head["cluster_count"] = result.geometry.cluster_count;
+  head["serial_number"] = Hex(result.serial_number);
+  head["seed"] = recipe.seed;
+  head["time"] = recipe.time;
+  // The recipe as read; a recipe the library cannot take back is kept as text.
+  const std::string source = recipe.source.dump();
+  Json parsed = Json::parse(source, nullptr, false);
+  head["recipe"] = parsed.is_discarded() ? Json(Readable(source)) : parsed;
+  head["free_space"] = {{"clusters", digests.free_clusters},
+                        {"data_clusters", digests.free_data_clusters},
+                        {"sha256", digests.free_sha256}};
+  head["metadata_sha256"] = digests.metadata_sha256;
+  head["warnings"] = Texts(result.warnings);
+  head["aging"] = Json::array();
   for (const AgingSummary& aging : result.aging) {
-    head.BeginObject();
-    head.Key("folder").String(aging.folder);
-    head.Key("files_asked").Number(aging.files_asked);
-    head.Key("files_created").Number(aging.files_created);
-    head.Key("files_deleted").Number(aging.files_deleted);
-    head.Key("free_pieces_asked").Number(aging.free_pieces_asked);
-    head.Key("free_pieces").Number(aging.free_pieces);
-    head.Key("outcome").String(aging.outcome);
-    head.EndObject();
+    Json entry;
+    PutName(entry, "folder", aging.folder);
+    entry["files_asked"] = aging.files_asked;
+    entry["files_created"] = aging.files_created;
+    entry["files_deleted"] = aging.files_deleted;
+    entry["free_pieces_asked"] = aging.free_pieces_asked;
+    entry["free_pieces"] = aging.free_pieces;
+    entry["outcome"] = Readable(aging.outcome);
+    head["aging"].push_back(entry);
   }
-  head.EndArray();
-  head.Key("folders").BeginArray();
+  head["folders"] = Json::array();
   for (const FolderRecord& folder : result.folders) {
-    head.BeginObject();
-    head.Key("path").String(folder.path);
-    head.Key("mft_record").Number(folder.mft_record);
-    head.Key("state").String(folder.state);
-    head.EndObject();
+    Json entry;
+    PutName(entry, "path", folder.path);
+    entry["mft_record"] = folder.mft_record;
+    entry["state"] = folder.state;
+    head["folders"].push_back(entry);
   }
-  head.EndArray();
-  // One file per line, so the manifest reads and compares line by line.
-  std::string text = head.text() + ",\n\"files\":[";
-  bool first = true;
+  std::string text = Dump(head);
+  text.pop_back();  // the closing brace: the lists below follow one entry per line
+  const auto list = [&](const char* key, const std::vector<Json>& entries) {
+    text += ",\n\"" + std::string(key) + "\":[";
+    for (std::size_t i = 0; i < entries.size(); ++i) text += (i ? ",\n" : "\n") + Dump(entries[i]);
+    text += "\n]";
+  };
+  std::vector<Json> entries;
+  for (const Remnant& remnant : result.remnants) {
+    Json entry;
+    PutName(entry, "path", remnant.path);
+    PutName(entry, "stream", remnant.stream);
+    entry["part"] = remnant.part;
+    entry["first_cluster"] = remnant.first_cluster;
+    entry["clusters"] = remnant.clusters;
+    entry["first_sector"] = static_cast<uint64_t>(remnant.first_cluster) * spc;
+    entry["sectors"] = remnant.clusters * spc;
+    entry["sha256"] = remnant.sha256;
+    entry["why"] = Readable(remnant.why);
+    entries.push_back(entry);
+  }
+  list("remnants", entries);
+  entries.clear();
   for (const FileRecord& file : result.files) {
     if (!file.listed) continue;
-    JsonWriter json;
-    json.BeginObject();
-    json.Key("path").String(file.path);
-    json.Key("stream").String(file.stream);
-    json.Key("mft_record").Number(file.mft_record);
-    json.Key("size").Number(file.size);
-    json.Key("sha256").String(file.sha256);
-    json.Key("md5").String(file.md5);
-    json.Key("state").String(file.state);
-    json.Key("resident").Bool(file.resident);
-    RunsJson(json, file.runs, spc);
-    json.Key("notes").BeginArray();
-    for (const std::string& note : file.notes) json.String(note);
-    json.EndArray();
-    json.EndObject();
-    text += (first ? "\n" : ",\n") + json.text();
-    first = false;
+    Json entry;
+    PutName(entry, "path", file.path);
+    PutName(entry, "stream", file.stream);
+    entry["mft_record"] = file.mft_record;
+    entry["size"] = file.size;
+    entry["sha256"] = file.sha256;
+    entry["md5"] = file.md5;
+    if (!file.slack_sha256.empty()) entry["slack_sha256"] = file.slack_sha256;
+    entry["state"] = file.state;
+    entry["resident"] = file.resident;
+    entry["runs"] = RunsJson(file.runs, spc);
+    entry["notes"] = Texts(file.notes);
+    entries.push_back(entry);
   }
-  return text + "\n]}\n";
+  list("files", entries);
+  return text + "}\n";
 }
 
 std::string ManifestTable(const Recipe& recipe, const ScenarioResult& result,
@@ -125,8 +238,8 @@ std::string ManifestTable(const Recipe& recipe, const ScenarioResult& result,
   std::snprintf(line, sizeof line,
                 "Image:    %s (%llu bytes)\nSHA-256:  %s\nVolume:   NTFS, %u-byte clusters, %u-byte "
                 "sectors, %llu clusters, serial number %s\nRecipe:   seed %llu\n",
-                image_name.c_str(), static_cast<unsigned long long>(result.image_bytes),
-                result.image_sha256.c_str(), result.geometry.cluster_size, result.geometry.sector_size,
+                image_name.c_str(), static_cast<unsigned long long>(result.digests.image_bytes),
+                result.digests.image_sha256.c_str(), result.geometry.cluster_size, result.geometry.sector_size,
                 static_cast<unsigned long long>(result.geometry.cluster_count),
                 Hex(result.serial_number).c_str(), static_cast<unsigned long long>(recipe.seed));
   text += line;
@@ -140,6 +253,18 @@ std::string ManifestTable(const Recipe& recipe, const ScenarioResult& result,
     text += line;
   }
   for (const std::string& warning : result.warnings) text += "Warning:  " + warning + "\n";
+  std::snprintf(line, sizeof line, "Free:     %llu clusters, %llu of them hold anything but zeros\n",
+                static_cast<unsigned long long>(result.digests.free_clusters),
+                static_cast<unsigned long long>(result.digests.free_data_clusters));
+  text += line;
+  for (const Remnant& remnant : result.remnants) {
+    std::snprintf(line, sizeof line, "Remnant:  clusters %lld-%lld (%llu): part %u of %s%s%s, %s\n",
+                  static_cast<long long>(remnant.first_cluster),
+                  static_cast<long long>(remnant.first_cluster + static_cast<int64_t>(remnant.clusters) - 1),
+                  static_cast<unsigned long long>(remnant.clusters), remnant.part, remnant.path.c_str(),
+                  remnant.stream.empty() ? "" : ":", remnant.stream.c_str(), remnant.why.c_str());
+    text += line;
+  }
   text += "\n";
   int number = 0;
   for (const FileRecord& file : result.files) {
@@ -164,59 +289,101 @@ std::string ManifestTable(const Recipe& recipe, const ScenarioResult& result,
   return text;
 }
 
+namespace {
+
+// A name written by PutName, exactly.
+bool GetName(const Json& entry, const std::string& key, std::string* name) {
+  const auto found = entry.find(key);
+  if (found == entry.end() || !found->is_string()) return false;
+  const auto hex = entry.find(key + "_hex");
+  if (hex == entry.end()) {
+    *name = found->get<std::string>();
+    return true;
+  }
+  return hex->is_string() && FromHex(hex->get<std::string>(), name);
+}
+
+bool GetUnsigned(const Json& entry, const char* key, uint64_t* value) {
+  const auto found = entry.find(key);
+  if (found == entry.end() || !found->is_number_unsigned()) return false;
+  *value = found->get<uint64_t>();
+  return true;
+}
+
+std::string GetText(const Json& entry, const char* key) {
+  const auto found = entry.find(key);
+  return found != entry.end() && found->is_string() ? found->get<std::string>() : "";
+}
+
+}  // namespace
+
 bool ReadManifest(const std::string& text, Manifest* manifest, std::string* error) {
-  JsonValue root;
-  if (!JsonValue::Parse(text, &root, error)) return false;
   *manifest = Manifest();
-  uint64_t number = 0;
-  const JsonValue* value = nullptr;
+  const Json root = Json::parse(text, nullptr, false);
   auto fail = [&](const std::string& what) {
     *error = what;
     return false;
   };
+  if (root.is_discarded()) return fail("the manifest is not JSON");
   if (!root.is_object()) return fail("a manifest is a JSON object");
-  if (!(value = root.Find("cluster_size")) || !value->AsUnsigned(&number) || number == 0)
+  uint64_t number = 0;
+  if (!GetUnsigned(root, "cluster_size", &number) || number == 0 || number > (1u << 20))
     return fail("\"cluster_size\" is missing");
   manifest->cluster_size = static_cast<uint32_t>(number);
-  if (!(value = root.Find("sector_size")) || !value->AsUnsigned(&number) || number == 0)
+  if (!GetUnsigned(root, "sector_size", &number) || number == 0 || number > manifest->cluster_size)
     return fail("\"sector_size\" is missing");
   manifest->sector_size = static_cast<uint32_t>(number);
-  if ((value = root.Find("image_sha256")) && value->is_string()) manifest->image_sha256 = value->text();
-  const JsonValue* files = root.Find("files");
-  if (!files || !files->is_array()) return fail("\"files\" is missing");
-  for (const JsonValue& entry : files->items()) {
+  manifest->image_sha256 = GetText(root, "image_sha256");
+  manifest->metadata_sha256 = GetText(root, "metadata_sha256");
+  if (const auto free = root.find("free_space"); free != root.end() && free->is_object())
+    manifest->free_sha256 = GetText(*free, "sha256");
+  const auto files = root.find("files");
+  if (files == root.end() || !files->is_array()) return fail("\"files\" is missing");
+  for (const Json& entry : *files) {
     FileRecord file;
-    const JsonValue *path = entry.Find("path"), *stream = entry.Find("stream"),
-                    *state = entry.Find("state"), *size = entry.Find("size"),
-                    *sha256 = entry.Find("sha256"), *runs = entry.Find("runs");
-    if (!path || !path->is_string() || !stream || !stream->is_string() || !state ||
-        !state->is_string() || !size || !size->AsUnsigned(&file.size) || !sha256 ||
-        !sha256->is_string() || !runs || !runs->is_array())
+    const auto runs = entry.is_object() ? entry.find("runs") : entry.end();
+    if (!entry.is_object() || !GetName(entry, "path", &file.path) || !GetName(entry, "stream", &file.stream) ||
+        !GetUnsigned(entry, "size", &file.size) || GetText(entry, "state").empty() ||
+        GetText(entry, "sha256").empty() || runs == entry.end() || !runs->is_array())
       return fail("a file entry lacks path, stream, state, size, sha256 or runs");
-    file.path = path->text();
-    file.stream = stream->text();
-    file.state = state->text();
-    file.sha256 = sha256->text();
-    if (const JsonValue* resident = entry.Find("resident"); resident && resident->is_bool())
-      file.resident = resident->boolean();
+    file.state = GetText(entry, "state");
+    file.sha256 = GetText(entry, "sha256");
+    file.slack_sha256 = GetText(entry, "slack_sha256");
+    if (const auto resident = entry.find("resident"); resident != entry.end() && resident->is_boolean())
+      file.resident = resident->get<bool>();
     int64_t vcn = 0;
-    for (const JsonValue& run : runs->items()) {
+    for (const Json& run : *runs) {
       StreamRun r;
-      const JsonValue *first = run.Find("first_cluster"), *clusters = run.Find("clusters");
-      if (!first || !clusters || !clusters->AsUnsigned(&r.clusters))
-        return fail("a run of " + file.path + " lacks first_cluster or clusters");
-      if (first->is_null()) {
-        r.lcn = -1;
-      } else if (!first->AsSigned(&r.lcn)) {
-        return fail("a run of " + file.path + " has a bad first_cluster");
-      }
+      const auto first = run.is_object() ? run.find("first_cluster") : run.end();
+      if (first == run.end() || !GetUnsigned(run, "clusters", &r.clusters) ||
+          !(first->is_null() || first->is_number_unsigned()))
+        return fail("a run of " + Readable(file.path) + " lacks first_cluster or clusters");
+      r.lcn = first->is_null() ? -1 : static_cast<int64_t>(first->get<uint64_t>());
+      if (r.lcn < -1 || r.clusters > (uint64_t{1} << 48)) return fail("a run of " + Readable(file.path) + " is out of range");
       r.vcn = vcn;
       vcn += static_cast<int64_t>(r.clusters);
       file.runs.push_back(r);
     }
     manifest->files.push_back(std::move(file));
   }
+  if (const auto remnants = root.find("remnants"); remnants != root.end()) {
+    if (!remnants->is_array()) return fail("\"remnants\" is a list");
+    for (const Json& entry : *remnants) {
+      Remnant remnant;
+      uint64_t first = 0;
+      if (!entry.is_object() || !GetName(entry, "path", &remnant.path) ||
+          !GetUnsigned(entry, "first_cluster", &first) || !GetUnsigned(entry, "clusters", &remnant.clusters) ||
+          first > (uint64_t{1} << 48) || remnant.clusters > (uint64_t{1} << 48) || GetText(entry, "sha256").empty())
+        return fail("a remnant lacks path, first_cluster, clusters or sha256");
+      GetName(entry, "stream", &remnant.stream);
+      remnant.first_cluster = static_cast<int64_t>(first);
+      remnant.sha256 = GetText(entry, "sha256");
+      manifest->remnants.push_back(std::move(remnant));
+    }
+  }
   return true;
 }
+
+std::string ManifestName(const std::string& name) { return Readable(name); }
 
 }  // namespace shardix::cli

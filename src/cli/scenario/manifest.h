@@ -13,13 +13,19 @@ std::string ManifestJson(const Recipe& recipe, const ScenarioResult& result,
 std::string ManifestTable(const Recipe& recipe, const ScenarioResult& result,
                           const std::string& image_name);
 
-// What --verify needs of a manifest: geometry, image digest, the files.
+// What --verify needs of a manifest: geometry, digests, files and remnants.
 struct Manifest {
   uint32_t cluster_size = 0;
   uint32_t sector_size = 0;
   std::string image_sha256;
+  std::string free_sha256;
+  std::string metadata_sha256;
   std::vector<FileRecord> files;
+  std::vector<Remnant> remnants;
 };
 bool ReadManifest(const std::string& text, Manifest* manifest, std::string* error);
+
+// A name for people: bytes that are not well-formed UTF-8 shown as U+FFFD.
+std::string ManifestName(const std::string& name);
 
 }  // namespace shardix::cli

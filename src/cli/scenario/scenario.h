@@ -22,6 +22,7 @@ struct FileRecord {
   uint64_t size = 0;
   bool resident = false;
   std::string sha256, md5;
+  std::string slack_sha256;  // the bytes of its clusters past its end (allocated files)
   std::string state = "allocated";  // "deleted" or "overwritten" once deleted
   std::vector<StreamRun> runs;
   std::vector<std::string> notes;
@@ -42,6 +43,29 @@ struct AgingSummary {
   std::string outcome;  // in words: reached, or why it stopped
 };
 
+// Bytes in free space that no entry of `files` accounts for: a copy left
+// where a move took a piece from (with "freed": "keep"), or a deleted file
+// the manifest does not list.
+struct Remnant {
+  std::string path, stream;
+  uint32_t part = 0;  // 1-based run of the file the clusters came from
+  int64_t first_cluster = 0;
+  uint64_t clusters = 0;
+  std::string sha256;
+  std::string why;
+};
+
+// Digests of the image by region, from one pass over it (ImageRegions).
+struct RegionDigests {
+  std::string image_sha256;
+  uint64_t image_bytes = 0;
+  uint64_t free_clusters = 0;
+  uint64_t free_data_clusters = 0;  // free clusters that hold anything but zeros
+  std::string free_sha256;          // over those: each cluster's number, then its bytes
+  std::vector<std::pair<int64_t, uint64_t>> free_data;  // where those lie (first, clusters)
+  std::string metadata_sha256;      // in-use clusters of no listed file, and bytes past the last cluster
+};
+
 struct ScenarioResult {
   ImageGeometry geometry;
   uint64_t serial_number = 0;
@@ -49,8 +73,8 @@ struct ScenarioResult {
   std::vector<FolderRecord> folders;
   std::vector<AgingSummary> aging;
   std::vector<std::string> warnings;  // results that differ from what was asked
-  uint64_t image_bytes = 0;
-  std::string image_sha256;
+  std::vector<Remnant> remnants;
+  RegionDigests digests;
 };
 
 // Makes `image` (which must not exist) and carries out the recipe's steps
@@ -61,8 +85,21 @@ struct ScenarioResult {
 bool BuildScenario(const Recipe& recipe, const std::string& image, ScenarioResult* result,
                    FILE* progress, const std::atomic<bool>* stop, std::string* error);
 
-// The SHA-256 of a whole host file, and its size.
-bool HashHostFile(const std::string& path, std::string* sha256, uint64_t* bytes, std::string* error);
+// One pass over the image file: its SHA-256, and the digests of its free
+// space and its metadata, given the cluster bitmap and the runs of the listed
+// allocated files. Holes are not read but hashed as the zeros they are.
+// False with a line for people on failure; when `stop` turns true it ends
+// between reads and says so.
+bool ImageRegions(const std::string& image, const ImageGeometry& geometry,
+                  const std::vector<uint8_t>& bitmap, const std::vector<FileRecord>& files,
+                  const std::atomic<bool>* stop, RegionDigests* digests, std::string* error);
+
+// The SHA-256 of the bytes of a stream's clusters past its size.
+uint32_t DigestOfSlack(ImageFiles& files, const FileRecord& file, uint32_t cluster_size,
+                       std::string* sha256, std::string* error);
+// The SHA-256 of a stretch of clusters.
+uint32_t DigestOfClusters(ImageFiles& files, int64_t lcn, uint64_t clusters, std::string* sha256,
+                          std::string* error);
 
 // The SHA-256 of the first `file.size` bytes its runs hold now (holes read
 // as zeros): whether a deleted file's former clusters still hold it.

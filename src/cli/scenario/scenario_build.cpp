@@ -38,29 +38,6 @@ std::vector<StreamRun> JoinRuns(const std::vector<StreamRun>& runs) {
   return joined;
 }
 
-bool HashHostFile(const std::string& path, std::string* sha256, uint64_t* bytes, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot read " + path;
-    return false;
-  }
-  Digests digests;
-  std::vector<char> buffer(4u << 20);
-  *bytes = 0;
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    const auto got = static_cast<std::size_t>(in.gcount());
-    digests.Add(reinterpret_cast<const uint8_t*>(buffer.data()), got);
-    *bytes += got;
-  }
-  if (in.bad()) {
-    *error = "reading " + path + " failed";
-    return false;
-  }
-  digests.Finish(sha256, nullptr);
-  return true;
-}
-
 uint32_t DigestOfRuns(ImageFiles& files, const FileRecord& file, uint32_t cluster_size,
                       std::string* sha256, std::string* error) {
   Digests digests;
@@ -189,6 +166,7 @@ bool ScenarioBuild::Create(const FileRecipe& file, const std::vector<std::string
   if (const uint32_t code = builder_->Facts(file.path, file.stream, &facts, &message))
     return Failed(code, message);
   record.mft_record = facts.mft_record;
+  Claim(facts.runs);
   if (!file.reuse_record_of.empty() && facts.mft_record != wanted_record)
     Warn(file.path + " asked for MFT record " + std::to_string(wanted_record) + " and got " +
          std::to_string(facts.mft_record));
@@ -220,6 +198,11 @@ bool ScenarioBuild::DeleteFile(const std::string& path, const std::string& why) 
     FileRecord& record = result_->files[index];
     record.state = "deleted";
     if (!why.empty()) record.notes.push_back(why);
+    if (!record.listed)
+      for (std::size_t run = 0; run < record.runs.size(); ++run)
+        if (record.runs[run].lcn >= 0)
+          Leave(record.runs[run].lcn, {record.runs[run].clusters, record.path, record.stream,
+                                       static_cast<uint32_t>(run + 1), "deleted file the manifest does not list"});
     live_files_.erase(StreamKey(record.path, record.stream));
     deleted_.push_back(index);
   }
@@ -255,7 +238,10 @@ bool ScenarioBuild::Delete(const std::string& path, bool recursive) {
 }
 
 bool ScenarioBuild::Fragment(const Step& step) {
-  if (!Live(step.path)) return Fail(step.path + " is not a file this recipe made");
+  FileRecord* before = Live(step.path);
+  if (!before) return Fail(step.path + " is not a file this recipe made");
+  if (!Capture(before)) return false;
+  const std::vector<StreamRun> old_runs = before->runs;
   // Exactly what `shardix fragment PATH --count N --size S --method M --seed X` does.
   TerminalDisplay analysis(nullptr);
   FileSession session;
@@ -269,13 +255,27 @@ bool ScenarioBuild::Fragment(const Step& step) {
   ShardixRandom random(step.seed);
   JobContext context{session.volume.get(), session.file.get(), &job, &random, stop_};
   const int outcome = RunFragmentJob(context, session, params);
+  session = FileSession();  // its handles would keep the file's old runs in view
+  FileRecord* record = Live(step.path);
+  // Even a stopped or failed job may have moved pieces: their old places are
+  // dealt with before anything else.
+  if (!Capture(record)) return false;
+  Claim(record->runs);
+  if (!Freed(*record, old_runs, "left behind when the Fragment job moved it")) return false;
   if (outcome == kJobStopped) return Fail("stopped during the Fragment job on " + step.path);
   if (outcome == kFragmentFailed) return Fail("fragment " + step.path + ": " + job.status());
-  FileRecord* record = Live(step.path);
   record->notes.push_back("fragmented by the Fragment job: --count " + std::to_string(step.count) +
                           " --size " + std::to_string(step.slider) + " --method " +
                           PlacementMethodName(step.method) + " --seed " + std::to_string(step.seed));
-  if (outcome != kFragmentSucceeded) {
+  uint64_t pieces = 0;
+  for (const StreamRun& run : record->runs) pieces += run.lcn >= 0;
+  const std::string ended = outcome == kFragmentSucceeded ? "" : " (the job ended: " + job.status() + ")";
+  if (pieces < step.count) {
+    const std::string line = "fragment " + step.path + ": " + std::to_string(pieces) +
+                             " fragments, not the " + std::to_string(step.count) + " asked for" + ended;
+    record->notes.push_back(line.substr(line.find(": ") + 2));
+    Warn(line);
+  } else if (outcome != kFragmentSucceeded) {
     record->notes.push_back("the job ended: " + job.status());
     Warn("fragment " + step.path + ": " + job.status());
   }
@@ -316,8 +316,17 @@ bool ScenarioBuild::Age(const Step& step) {
       // Full: the file that did not fit goes, and the ageing stops here.
       error_.clear();
       std::string message;
+      StreamFacts partial;
+      const bool written = builder_->Facts(file.path, "", &partial, &message) == kErrorSuccess;
       if (builder_->Delete(file.path, &message) != kErrorSuccess && !message.empty())
         return Fail(message);
+      // What it wrote before the volume filled is wiped: free space keeps no
+      // bytes the manifest does not account for.
+      uint64_t zeroed = 0;
+      for (const StreamRun& run : written ? partial.runs : std::vector<StreamRun>{})
+        if (run.lcn >= 0)
+          if (const uint32_t code = builder_->ZeroFreeClusters(run.lcn, run.clusters, &zeroed, &message))
+            return Failed(code, message);
       summary.outcome = "stopped: the volume is full";
       Warn("age: the volume filled up after " + std::to_string(summary.files_created) + " files");
       break;
@@ -402,6 +411,35 @@ bool ScenarioBuild::Finish() {
       return Failed(code, message);
     if (sha256 != record.sha256) record.state = "overwritten";
   }
+  std::string message;
+  const uint32_t cluster_size = result_->geometry.cluster_size;
+  for (const auto& [key, index] : live_files_) {
+    FileRecord& record = result_->files[index];
+    if (!record.listed || record.resident) continue;
+    if (const uint32_t code = DigestOfSlack(*builder_, record, cluster_size, &record.slack_sha256, &message))
+      return Failed(code, message);
+  }
+  // Leftovers the file system has since taken for itself are in use, not
+  // free space: only what is still free is a remnant.
+  if (const uint32_t code = builder_->ClusterBitmap(&bitmap_, &message)) return Failed(code, message);
+  const auto in_use = [&](int64_t lcn) { return (bitmap_[static_cast<std::size_t>(lcn >> 3)] >> (lcn & 7)) & 1; };
+  for (const auto& [first, leftover] : leftovers_) {
+    const int64_t end = first + static_cast<int64_t>(leftover.clusters);
+    for (int64_t lcn = first; lcn < end;) {
+      if (in_use(lcn)) {
+        ++lcn;
+        continue;
+      }
+      int64_t stop = lcn;
+      while (stop < end && !in_use(stop)) ++stop;
+      Remnant remnant{leftover.path, leftover.stream, leftover.part, lcn,
+                      static_cast<uint64_t>(stop - lcn), "", leftover.why};
+      if (const uint32_t code = DigestOfClusters(*builder_, lcn, remnant.clusters, &remnant.sha256, &message))
+        return Failed(code, message);
+      result_->remnants.push_back(remnant);
+      lcn = stop;
+    }
+  }
   return true;
 }
 
@@ -455,8 +493,12 @@ bool ScenarioBuild::Run(std::string* error) {
     *error = error_;
     return false;
   }
-  if (!HashHostFile(image_, &result_->image_sha256, &result_->image_bytes, error)) return false;
-  return true;
+  // The image as written back, region by region.
+  if (progress_) {
+    std::fprintf(progress_, "hashing the image\n");
+    std::fflush(progress_);
+  }
+  return ImageRegions(image_, result_->geometry, bitmap_, result_->files, stop_, &result_->digests, error);
 }
 
 bool BuildScenario(const Recipe& recipe, const std::string& image, ScenarioResult* result,

@@ -37,13 +37,29 @@ class ScenarioBuild {
   bool Capture(FileRecord* record);
   // The live record of a stream, or null.
   FileRecord* Live(const std::string& path, const std::string& stream = "");
-  // A free run of `clusters` clusters, picked by the recipe's seed and `salt`.
-  bool FreeRegion(uint64_t clusters, uint64_t salt, int64_t* lcn);
+  // A free run of `clusters` clusters, picked by the recipe's seed and `salt`:
+  // from free space that holds only zeros when there is such a run (always
+  // when `zeros_only`), else from any free space.
+  bool FreeRegion(uint64_t clusters, uint64_t salt, int64_t* lcn, bool zeros_only = false);
   // The image's free runs (first cluster, length) in cluster order, from its bitmap.
   uint32_t FreeRuns(std::vector<std::pair<int64_t, uint64_t>>* runs);
   uint64_t FreePieces();
   // Moves clusters of a file's unnamed stream through the volume layer.
   bool Move(const std::string& path, int64_t vcn, int64_t lcn, uint64_t clusters);
+  // Clusters a move took pieces of `record` from, as they were before it:
+  // those now free are wiped, or with "freed": "keep" become remnants.
+  bool Freed(const FileRecord& record, const std::vector<StreamRun>& before, const std::string& why);
+  // Free-space stretches holding bytes no listed file accounts for.
+  struct Leftover {
+    uint64_t clusters = 0;
+    std::string path, stream;
+    uint32_t part = 0;
+    std::string why;
+  };
+  // Clusters taken into use: no longer leftovers.
+  void Claim(int64_t lcn, uint64_t clusters);
+  void Claim(const std::vector<StreamRun>& runs);
+  void Leave(int64_t lcn, const Leftover& leftover);
   bool Fail(const std::string& what);
   bool Failed(uint32_t code, const std::string& message);
   void Warn(const std::string& what);
@@ -61,6 +77,8 @@ class ScenarioBuild {
   std::map<std::string, std::size_t> live_files_;
   std::map<std::string, std::size_t> live_folders_;
   std::vector<std::size_t> deleted_;  // indexes of deleted records, in order
+  std::map<int64_t, Leftover> leftovers_;
+  std::vector<uint8_t> bitmap_;  // the cluster bitmap as the build left it  // by first cluster, not overlapping
 };
 
 std::string StreamKey(const std::string& path, const std::string& stream);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -138,11 +139,13 @@ int Build(const std::string& recipe_path, const std::string& image, bool force, 
     listed += file.listed;
     deleted += file.listed && file.state != "allocated";
   }
-  std::printf("Made %s: %llu bytes, sha256 %s\n%zu streams in the manifest (%zu deleted)\n"
-              "Manifest: %s\nTable:    %s\n",
-              image.c_str(), static_cast<unsigned long long>(result.image_bytes),
-              result.image_sha256.c_str(), listed, deleted, json_path.c_str(), table_path.c_str());
-  for (const std::string& warning : result.warnings) std::printf("Warning: %s\n", warning.c_str());
+  std::printf("Made %s: %llu bytes, sha256 %s\n%zu streams in the manifest (%zu deleted), "
+              "%zu remnants in free space\nManifest: %s\nTable:    %s\n",
+              image.c_str(), static_cast<unsigned long long>(result.digests.image_bytes),
+              result.digests.image_sha256.c_str(), listed, deleted, result.remnants.size(),
+              json_path.c_str(), table_path.c_str());
+  for (const std::string& warning : result.warnings)
+    std::fprintf(stderr, "shardix scenario: warning: %s\n", warning.c_str());
   return kExitSuccess;
 }
 
@@ -170,9 +173,50 @@ std::string CheckFile(ImageFiles& files, const FileRecord& file, uint32_t cluste
     return error;
   digests.Finish(&sha256, nullptr);
   if (sha256 != file.sha256) differences.push_back("bytes differ (sha256 " + sha256 + ")");
+  if (!file.slack_sha256.empty()) {
+    if (DigestOfSlack(files, file, cluster_size, &sha256, &error)) return error;
+    if (sha256 != file.slack_sha256) differences.push_back("slack differs (the bytes past its end in its clusters)");
+  }
   std::string text;
   for (const std::string& difference : differences) text += (text.empty() ? "" : "; ") + difference;
   return text;
+}
+
+std::string ClusterText(int64_t first, uint64_t clusters) {
+  return "clusters " + std::to_string(first) + "-" + std::to_string(first + static_cast<int64_t>(clusters) - 1);
+}
+
+// Stretches of free clusters holding bytes that neither a deleted file's
+// runs nor a remnant account for.
+std::vector<std::pair<int64_t, uint64_t>> Unaccounted(const Manifest& manifest, const RegionDigests& now) {
+  std::vector<std::pair<int64_t, int64_t>> known;
+  for (const FileRecord& file : manifest.files)
+    if (file.state != "allocated")
+      for (const StreamRun& run : file.runs)
+        if (run.lcn >= 0) known.emplace_back(run.lcn, run.lcn + static_cast<int64_t>(run.clusters));
+  for (const Remnant& remnant : manifest.remnants)
+    known.emplace_back(remnant.first_cluster, remnant.first_cluster + static_cast<int64_t>(remnant.clusters));
+  std::sort(known.begin(), known.end());
+  std::vector<std::pair<int64_t, int64_t>> merged;  // [first, end), apart
+  for (const auto& range : known) {
+    if (!merged.empty() && range.first <= merged.back().second)
+      merged.back().second = std::max(merged.back().second, range.second);
+    else
+      merged.push_back(range);
+  }
+  std::vector<std::pair<int64_t, uint64_t>> out;
+  std::size_t next = 0;
+  for (const auto& [first, clusters] : now.free_data) {
+    int64_t at = first;
+    const int64_t end = first + static_cast<int64_t>(clusters);
+    while (next < merged.size() && merged[next].second <= at) ++next;
+    for (std::size_t k = next; k < merged.size() && merged[k].first < end && at < end; ++k) {
+      if (merged[k].first > at) out.emplace_back(at, static_cast<uint64_t>(merged[k].first - at));
+      at = std::max(at, merged[k].second);
+    }
+    if (at < end) out.emplace_back(at, static_cast<uint64_t>(end - at));
+  }
+  return out;
 }
 
 int Verify(const std::string& manifest_path, const std::string& image) {
@@ -186,6 +230,7 @@ int Verify(const std::string& manifest_path, const std::string& image) {
     std::fprintf(stderr, "shardix scenario: %s: %s\n", manifest_path.c_str(), error.c_str());
     return kExitUsage;
   }
+  const std::atomic<bool>* stop = InstallStopSignals();
   std::unique_ptr<ImageFiles> files;
   if (OpenImageReader(image, &files, &error)) {
     std::fprintf(stderr, "shardix scenario: %s\n", error.c_str());
@@ -198,15 +243,34 @@ int Verify(const std::string& manifest_path, const std::string& image) {
                 manifest.sector_size);
     return kExitFailure;
   }
-  std::string sha256;
-  uint64_t bytes = 0;
-  if (HashHostFile(image, &sha256, &bytes, &error)) {
-    std::printf("%s  the image's sha256%s\n", sha256 == manifest.image_sha256 ? "ok      " : "changed ",
-                sha256 == manifest.image_sha256 ? "" : " (files are checked one by one)");
+  std::vector<uint8_t> bitmap;
+  if (files->ClusterBitmap(&bitmap, &error)) {
+    std::fprintf(stderr, "shardix scenario: %s\n", error.c_str());
+    return kExitFailure;
   }
+  RegionDigests now;
+  if (!ImageRegions(image, geometry, bitmap, manifest.files, stop, &now, &error)) {
+    std::fprintf(stderr, "shardix scenario: %s\n", error.c_str());
+    return stop->load() ? StopExitStatus() : kExitFailure;
+  }
+  // The same bytes as built: every file, remnant, free cluster and slack
+  // byte matches, and nothing needs reading again.
+  if (now.image_sha256 == manifest.image_sha256) {
+    std::printf("ok       the image's sha256 %s\nAll %zu files, %zu remnants, free space and metadata "
+                "match the manifest\n", now.image_sha256.c_str(), manifest.files.size(),
+                manifest.remnants.size());
+    return kExitSuccess;
+  }
+  std::printf("changed  the image's sha256 (%s): looking for the place\n", now.image_sha256.c_str());
   std::size_t differing = 0, checked = 0;
+  const auto stopped = [&] {
+    if (!stop->load()) return false;
+    std::fprintf(stderr, "shardix scenario: stopped while verifying %s\n", image.c_str());
+    return true;
+  };
   for (const FileRecord& file : manifest.files) {
-    const std::string name = file.path + (file.stream.empty() ? "" : ":" + file.stream);
+    if (stopped()) return StopExitStatus();
+    const std::string name = ManifestName(file.path + (file.stream.empty() ? "" : ":" + file.stream));
     if (file.state == "overwritten") {
       std::printf("skipped  %s (overwritten)\n", name.c_str());
       continue;
@@ -220,9 +284,41 @@ int Verify(const std::string& manifest_path, const std::string& image) {
       std::printf("DIFFERS  %s: %s\n", name.c_str(), difference.c_str());
     }
   }
-  if (differing) std::printf("%zu of %zu files differ from the manifest\n", differing, checked);
-  else std::printf("All %zu files match the manifest\n", checked);
-  return differing ? kExitFailure : kExitSuccess;
+  for (const Remnant& remnant : manifest.remnants) {
+    if (stopped()) return StopExitStatus();
+    std::string sha256;
+    const std::string place = "remnant of " + ManifestName(remnant.path) + " at " +
+                              ClusterText(remnant.first_cluster, remnant.clusters);
+    if (DigestOfClusters(*files, remnant.first_cluster, remnant.clusters, &sha256, &error)) {
+      ++differing;
+      std::printf("DIFFERS  %s: %s\n", place.c_str(), error.c_str());
+    } else if (sha256 != remnant.sha256) {
+      ++differing;
+      std::printf("DIFFERS  %s: bytes differ\n", place.c_str());
+    }
+  }
+  if (!manifest.free_sha256.empty() && now.free_sha256 != manifest.free_sha256) {
+    ++differing;
+    const auto stretches = Unaccounted(manifest, now);
+    std::string where;
+    for (std::size_t i = 0; i < stretches.size() && i < 8; ++i)
+      where += (i ? ", " : "") + ClusterText(stretches[i].first, stretches[i].second);
+    if (stretches.size() > 8) where += " and " + std::to_string(stretches.size() - 8) + " more";
+    std::printf("DIFFERS  free space: %s\n",
+                where.empty() ? "its bytes differ (in a deleted file or remnant named above, or "
+                                "zeroed where bytes were)"
+                              : (where + " hold bytes the manifest does not account for").c_str());
+  }
+  if (!manifest.metadata_sha256.empty() && now.metadata_sha256 != manifest.metadata_sha256) {
+    ++differing;
+    std::printf("DIFFERS  metadata: the clusters in use by no listed file (MFT, folders, system "
+                "files) or the bytes past the last cluster\n");
+  }
+  if (differing == 0)
+    std::printf("DIFFERS  the image: its sha256 differs, in no place the manifest describes\n");
+  if (differing <= 1) std::printf("1 place differs from the manifest (%zu files checked)\n", checked);
+  else std::printf("%zu places differ from the manifest (%zu files checked)\n", differing, checked);
+  return kExitFailure;
 }
 
 }  // namespace

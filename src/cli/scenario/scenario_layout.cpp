@@ -50,13 +50,100 @@ uint32_t ScenarioBuild::FreeRuns(std::vector<std::pair<int64_t, uint64_t>>* runs
   return kErrorSuccess;
 }
 
-bool ScenarioBuild::FreeRegion(uint64_t clusters, uint64_t salt, int64_t* lcn) {
+void ScenarioBuild::Claim(int64_t lcn, uint64_t clusters) {
+  const int64_t end = lcn + static_cast<int64_t>(clusters);
+  auto it = leftovers_.lower_bound(lcn);
+  if (it != leftovers_.begin()) --it;
+  while (it != leftovers_.end() && it->first < end) {
+    const int64_t first = it->first, last = first + static_cast<int64_t>(it->second.clusters);
+    if (last <= lcn) {
+      ++it;
+      continue;
+    }
+    const Leftover kept = it->second;
+    it = leftovers_.erase(it);
+    if (first < lcn) {
+      Leftover head = kept;
+      head.clusters = static_cast<uint64_t>(lcn - first);
+      leftovers_.emplace(first, head);
+    }
+    if (last > end) {
+      Leftover tail = kept;
+      tail.clusters = static_cast<uint64_t>(last - end);
+      it = leftovers_.emplace(end, tail).first;
+      break;
+    }
+  }
+}
+
+void ScenarioBuild::Claim(const std::vector<StreamRun>& runs) {
+  for (const StreamRun& run : runs)
+    if (run.lcn >= 0) Claim(run.lcn, run.clusters);
+}
+
+void ScenarioBuild::Leave(int64_t lcn, const Leftover& leftover) {
+  Claim(lcn, leftover.clusters);
+  leftovers_.emplace(lcn, leftover);
+}
+
+bool ScenarioBuild::Freed(const FileRecord& record, const std::vector<StreamRun>& before,
+                          const std::string& why) {
+  std::vector<std::pair<int64_t, uint64_t>> free_runs;
+  if (const uint32_t code = FreeRuns(&free_runs)) return Failed(code, "");
+  for (std::size_t run = 0; run < before.size(); ++run) {
+    const StreamRun& old = before[run];
+    if (old.lcn < 0) continue;
+    if (!recipe_.keep_freed) {
+      uint64_t zeroed = 0;
+      std::string message;
+      if (const uint32_t code = builder_->ZeroFreeClusters(old.lcn, old.clusters, &zeroed, &message))
+        return Failed(code, message);
+      continue;
+    }
+    // The parts of the old run that are free now hold their old bytes.
+    const int64_t end = old.lcn + static_cast<int64_t>(old.clusters);
+    for (const auto& [first, length] : free_runs) {
+      const int64_t from = std::max(first, old.lcn);
+      const int64_t to = std::min(first + static_cast<int64_t>(length), end);
+      if (from < to)
+        Leave(from, {static_cast<uint64_t>(to - from), record.path, record.stream,
+                     static_cast<uint32_t>(run + 1), "copy " + why});
+    }
+  }
+  return true;
+}
+
+bool ScenarioBuild::FreeRegion(uint64_t clusters, uint64_t salt, int64_t* lcn, bool zeros_only) {
   std::vector<std::pair<int64_t, uint64_t>> runs;
   if (const uint32_t code = FreeRuns(&runs)) return Failed(code, "");
-  // Every free run long enough, then one of them and a place in it by the seed.
-  std::erase_if(runs, [clusters](const auto& run) { return run.second < clusters; });
+  // Free space that holds bytes: deleted files and leftovers.
+  std::vector<std::pair<int64_t, int64_t>> held;
+  for (std::size_t index : deleted_)
+    for (const StreamRun& run : result_->files[index].runs)
+      if (run.lcn >= 0) held.emplace_back(run.lcn, run.lcn + static_cast<int64_t>(run.clusters));
+  for (const auto& [first, leftover] : leftovers_)
+    held.emplace_back(first, first + static_cast<int64_t>(leftover.clusters));
+  std::sort(held.begin(), held.end());
+  std::vector<std::pair<int64_t, uint64_t>> clean;
+  std::size_t next = 0;
+  for (const auto& [first, length] : runs) {
+    int64_t at = first;
+    const int64_t end = first + static_cast<int64_t>(length);
+    while (next < held.size() && held[next].second <= at) ++next;
+    for (std::size_t k = next; k < held.size() && held[k].first < end && at < end; ++k) {
+      if (held[k].second <= at) continue;
+      if (held[k].first > at) clean.emplace_back(at, static_cast<uint64_t>(held[k].first - at));
+      at = std::max(at, held[k].second);
+    }
+    if (at < end) clean.emplace_back(at, static_cast<uint64_t>(end - at));
+  }
+  const auto too_short = [clusters](const auto& run) { return run.second < clusters; };
+  std::erase_if(clean, too_short);
+  std::erase_if(runs, too_short);
+  if (!clean.empty() || zeros_only) runs = clean;
   if (runs.empty())
-    return Fail("no free run of " + std::to_string(clusters) + " clusters is left for the layout");
+    return Fail("no free run of " + std::to_string(clusters) + " clusters is left" +
+                (zeros_only ? " outside deleted files" : " for the layout"));
   ScenarioRandom random(recipe_.seed ^ Mix64(salt));
   const auto& run = runs[static_cast<std::size_t>(random.Below(runs.size()))];
   *lcn = run.first + static_cast<int64_t>(random.Below(run.second - clusters + 1));
@@ -144,13 +231,24 @@ bool ScenarioBuild::Layout(const Step& step) {
     offsets.push_back(static_cast<int64_t>(length));
     length += cuts[number - 1].clusters;
   }
+  std::map<std::string, std::vector<StreamRun>> old_runs;
+  for (const auto& [path, cuts] : pieces) old_runs[path] = Live(path)->runs;
   int64_t region = 0;
   if (!FreeRegion(length, step_number_, &region)) return false;
-  for (std::size_t i = 0; i < order.size(); ++i) {
+  bool moved = true;
+  for (std::size_t i = 0; moved && i < order.size(); ++i) {
     Piece& piece = *order[i];
     piece.lcn = region + offsets[i];
-    if (!Move(piece.path, piece.vcn, piece.lcn, piece.clusters)) return false;
+    moved = Move(piece.path, piece.vcn, piece.lcn, piece.clusters);
   }
+  // Where the pieces came from, moved or not yet.
+  for (const auto& [path, runs] : old_runs) {
+    FileRecord* record = Live(path);
+    if (!Capture(record)) return false;
+    Claim(record->runs);
+    if (!Freed(*record, runs, "left behind when a layout moved it")) return false;
+  }
+  if (!moved) return false;
 
   // What the layout means to a carver, in words.
   for (auto& [path, cuts] : pieces) {
@@ -225,27 +323,58 @@ bool ScenarioBuild::Overwrite(const Step& step) {
                 " to " + std::to_string(clusters * cluster_size));
   std::string piece_names;
   for (uint32_t number : step.pieces) piece_names += (piece_names.empty() ? "" : ", ") + std::to_string(number);
-  if (!Create(file, {"covers run " + piece_names + " of deleted " + step.deleted})) return false;
+  // The runs must still be free: a file written since may have taken them.
+  std::vector<std::pair<int64_t, uint64_t>> free_runs;
+  if (const uint32_t code = FreeRuns(&free_runs)) return Failed(code, "");
+  for (std::size_t k = 0; k < targets.size(); ++k) {
+    const StreamRun& target = targets[k];
+    const bool free = std::any_of(free_runs.begin(), free_runs.end(), [&](const auto& run) {
+      return run.first <= target.lcn &&
+             target.lcn + static_cast<int64_t>(target.clusters) <= run.first + static_cast<int64_t>(run.second);
+    });
+    if (!free)
+      return Fail("run " + std::to_string(step.pieces[k]) + " of deleted " + step.deleted +
+                  " is no longer free: a later file took clusters of it");
+  }
+  // The new file can take only the runs' clusters: the rest of free space
+  // is fenced off while it is written.
+  // Its folder first: a folder's index may need clusters of its own.
+  const std::size_t slash = file.path.rfind('/');
+  if (slash > 0 && !Folder(file.path.substr(0, slash))) return false;
+  std::string message;
+  if (const uint32_t code = builder_->Fence(targets, &message)) return Failed(code, message);
+  const bool created = Create(file, {"covers run " + piece_names + " of deleted " + step.deleted});
+  if (const uint32_t code = builder_->Unfence(&message)) return Failed(code, message);
+  if (!created) return false;
   FileRecord* record = Live(file.path);
   if (!Capture(record)) return false;
   if (record->resident) return Fail(file.path + " is too small to leave its file record");
-
-  // When the file was written over part of the targets, it moves away first.
-  auto overlaps = [&](const StreamRun& a, const StreamRun& b) {
-    return a.lcn < b.lcn + static_cast<int64_t>(b.clusters) && b.lcn < a.lcn + static_cast<int64_t>(a.clusters);
-  };
-  bool in_the_way = false;
-  for (const StreamRun& run : record->runs)
-    for (const StreamRun& target : targets) in_the_way |= run.lcn >= 0 && overlaps(run, target);
-  if (in_the_way) {
-    int64_t away = 0;
-    if (!FreeRegion(clusters, step_number_ + 0x100000, &away) || !Move(file.path, 0, away, clusters))
-      return false;
-  }
+  std::vector<StreamRun> wanted;
   int64_t vcn = 0;
-  for (const StreamRun& target : targets) {
-    if (!Move(file.path, vcn, target.lcn, target.clusters)) return false;
+  for (StreamRun target : targets) {
+    target.vcn = vcn;
     vcn += static_cast<int64_t>(target.clusters);
+    wanted.push_back(target);
+  }
+  wanted = JoinRuns(wanted);
+  const auto same = [](const StreamRun& a, const StreamRun& b) { return a.lcn == b.lcn && a.clusters == b.clusters; };
+  if (!std::equal(record->runs.begin(), record->runs.end(), wanted.begin(), wanted.end(), same)) {
+    // The library filled the runs in another order: the file goes whole to
+    // free space that holds only zeros, then piece by piece into the runs,
+    // and its stay there is wiped.
+    int64_t scratch = 0;
+    if (!FreeRegion(clusters, step_number_ + 0x100000, &scratch, true)) return false;
+    bool moved = Move(file.path, 0, scratch, clusters);
+    vcn = 0;
+    for (std::size_t k = 0; moved && k < targets.size(); ++k) {
+      moved = Move(file.path, vcn, targets[k].lcn, targets[k].clusters);
+      vcn += static_cast<int64_t>(targets[k].clusters);
+    }
+    uint64_t zeroed = 0;
+    if (const uint32_t code = builder_->ZeroFreeClusters(scratch, clusters, &zeroed, &message))
+      return Failed(code, message);
+    if (!moved || !Capture(record)) return false;
+    Claim(record->runs);
   }
   result_->files[gone_index].notes.push_back("run " + piece_names + " taken by " + file.path);
   return true;

@@ -12,6 +12,7 @@ namespace shardix {
 struct ImageFiles::State {
   std::shared_ptr<ntfsimage::ImageMount> mount;
   ntfs_volume* readonly = nullptr;
+  std::vector<std::pair<int64_t, int64_t>> fenced;  // runs Fence marked in use
 
   ntfs_volume* vol() const { return mount ? mount->volume() : readonly; }
   std::unique_lock<std::mutex> Hold() {
@@ -246,6 +247,75 @@ uint32_t ImageFiles::RecordNumber(const std::string& path, uint64_t* mft_record,
   return kErrorSuccess;
 }
 
+namespace {
+
+// Bytes [first_byte, first_byte + count) of the cluster bitmap.
+uint32_t ReadBitmapBytes(ntfs_volume* vol, int64_t first_byte, std::size_t count, uint8_t* out,
+                         std::string* error) {
+  for (std::size_t done = 0; done < count;) {
+    errno = 0;
+    const s64 got = ntfs_attr_pread(vol->lcnbmp_na, first_byte + static_cast<s64>(done),
+                                    static_cast<s64>(count - done), out + done);
+    if (got <= 0)
+      return Fail(got < 0 ? CodeFromErrno(errno) : kErrorReadFault, "Reading the cluster bitmap", error);
+    done += static_cast<std::size_t>(got);
+  }
+  return kErrorSuccess;
+}
+
+}  // namespace
+
+uint32_t ImageFiles::ClusterBitmap(std::vector<uint8_t>* bits, std::string* error) {
+  auto hold = state_->Hold();
+  ntfs_volume* vol = state_->vol();
+  bits->assign(static_cast<std::size_t>((vol->nr_clusters + 7) / 8), 0);
+  return ReadBitmapBytes(vol, 0, bits->size(), bits->data(), error);
+}
+
+uint32_t ImageBuilder::ZeroFreeClusters(int64_t lcn, uint64_t count, uint64_t* zeroed,
+                                        std::string* error) {
+  auto hold = state_->HoldForChange();
+  ntfs_volume* vol = state_->vol();
+  *zeroed = 0;
+  if (lcn < 0 || count > static_cast<uint64_t>(vol->nr_clusters) ||
+      lcn > vol->nr_clusters - static_cast<int64_t>(count))
+    return Fail(kErrorInvalidParameter, "Zeroing clusters past the end of the volume", error);
+  if (count == 0) return kErrorSuccess;
+  const int64_t end = lcn + static_cast<int64_t>(count);
+  std::vector<uint8_t> bits(static_cast<std::size_t>((end - 1) / 8 - lcn / 8 + 1));
+  if (const uint32_t code = ReadBitmapBytes(vol, lcn / 8, bits.size(), bits.data(), error)) return code;
+  const auto in_use = [&](int64_t n) {
+    const int64_t at = n - (lcn & ~int64_t{7});
+    return (bits[static_cast<std::size_t>(at >> 3)] >> (at & 7)) & 1;
+  };
+  const std::vector<uint8_t> zeros(kChunk, 0);
+  uint64_t uncommitted = 0;
+  for (int64_t n = lcn; n < end;) {
+    if (in_use(n)) {
+      ++n;
+      continue;
+    }
+    int64_t stop = n;
+    while (stop < end && !in_use(stop)) ++stop;
+    const s64 last = stop * vol->cluster_size;
+    for (s64 at = n * vol->cluster_size; at < last;) {
+      const s64 piece = std::min<s64>(static_cast<s64>(zeros.size()), last - at);
+      errno = 0;
+      if (ntfs_pwrite(vol->dev, at, piece, zeros.data()) != piece)
+        return Fail(CodeFromErrno(errno), "Zeroing freed clusters", error);
+      at += piece;
+      if ((uncommitted += static_cast<uint64_t>(piece)) >= kCommitBytes) {
+        uncommitted = 0;
+        if (const uint32_t code = ntfsimage::CommitVolume(vol))
+          return Fail(code, "Committing zeroed clusters", error);
+      }
+    }
+    *zeroed += static_cast<uint64_t>(stop - n);
+    n = stop;
+  }
+  return kErrorSuccess;
+}
+
 uint32_t ImageBuilder::MakeFolder(const std::string& path, std::string* error) {
   auto hold = state_->HoldForChange();
   ntfs_volume* vol = state_->vol();
@@ -364,6 +434,50 @@ uint32_t ImageBuilder::PreferRecord(uint64_t mft_record, std::string* error) {
   // lowest free record.
   vol->mft_data_pos = static_cast<s64>(mft_record & ~uint64_t{7});
   return kErrorSuccess;
+}
+
+uint32_t ImageBuilder::Fence(const std::vector<StreamRun>& allowed, std::string* error) {
+  auto hold = state_->HoldForChange();
+  ntfs_volume* vol = state_->vol();
+  if (!state_->fenced.empty()) return Fail(kErrorInvalidParameter, "A fence is up already", error);
+  std::vector<uint8_t> bits(static_cast<std::size_t>((vol->nr_clusters + 7) / 8));
+  if (const uint32_t code = ReadBitmapBytes(vol, 0, bits.size(), bits.data(), error)) return code;
+  for (const StreamRun& run : allowed)  // read as in use: left out of the fence
+    for (int64_t n = std::max<int64_t>(run.lcn, 0);
+         n < std::min<int64_t>(run.lcn + static_cast<int64_t>(run.clusters), vol->nr_clusters); ++n)
+      bits[static_cast<std::size_t>(n >> 3)] |= static_cast<uint8_t>(1u << (n & 7));
+  const auto in_use = [&](int64_t n) { return (bits[static_cast<std::size_t>(n >> 3)] >> (n & 7)) & 1; };
+  for (int64_t n = 0; n < vol->nr_clusters;) {
+    if (in_use(n)) {
+      ++n;
+      continue;
+    }
+    int64_t stop = n;
+    while (stop < vol->nr_clusters && !in_use(stop)) ++stop;
+    errno = 0;
+    if (ntfs_bitmap_set_run(vol->lcnbmp_na, n, stop - n) != 0) {
+      const uint32_t code = CodeFromErrno(errno);
+      for (const auto& [first, count] : state_->fenced) ntfs_bitmap_clear_run(vol->lcnbmp_na, first, count);
+      state_->fenced.clear();
+      return Fail(code, "Fencing free clusters", error);
+    }
+    state_->fenced.emplace_back(n, stop - n);
+    n = stop;
+  }
+  return kErrorSuccess;
+}
+
+uint32_t ImageBuilder::Unfence(std::string* error) {
+  auto hold = state_->HoldForChange();
+  ntfs_volume* vol = state_->vol();
+  uint32_t result = kErrorSuccess;
+  for (const auto& [first, count] : state_->fenced) {
+    errno = 0;
+    if (ntfs_bitmap_clear_run(vol->lcnbmp_na, first, count) != 0 && result == kErrorSuccess)
+      result = Fail(CodeFromErrno(errno), "Taking down the fence", error);
+  }
+  state_->fenced.clear();
+  return result;
 }
 
 uint32_t ImageBuilder::SetSerialNumber(uint64_t serial, std::string* error) {

@@ -61,6 +61,9 @@ class ImageFiles {
   uint32_t ReadClusters(int64_t lcn, uint64_t count, const ByteSink& sink, std::string* error);
   // The MFT record of a file or folder.
   uint32_t RecordNumber(const std::string& path, uint64_t* mft_record, std::string* error);
+  // The volume's cluster bitmap as it stands: bit n of byte n / 8 set when
+  // cluster n is in use.
+  uint32_t ClusterBitmap(std::vector<uint8_t>* bits, std::string* error);
 
   struct State;
 
@@ -85,6 +88,15 @@ class ImageBuilder final : public ImageFiles {
   // The next new file record is searched for from the group of eight that
   // holds `mft_record` on: it is taken when no lower record of the group is free.
   uint32_t PreferRecord(uint64_t mft_record, std::string* error);
+  // While fenced, every free cluster outside `allowed` is marked in use, so
+  // that the file data written meanwhile can take only clusters of
+  // `allowed`; Unfence frees them again. One fence at a time.
+  uint32_t Fence(const std::vector<StreamRun>& allowed, std::string* error);
+  uint32_t Unfence(std::string* error);
+  // Writes zeros over the clusters of [lcn, lcn + count) that the bitmap
+  // says are free; clusters in use are left alone. `zeroed` counts the
+  // clusters written.
+  uint32_t ZeroFreeClusters(int64_t lcn, uint64_t count, uint64_t* zeroed, std::string* error);
   // Writes the volume serial number into the boot sector and its backup.
   uint32_t SetSerialNumber(uint64_t serial, std::string* error);
 };
