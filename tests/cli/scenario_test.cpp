@@ -13,13 +13,13 @@
 #include <regex>
 #include <sstream>
 
-#include "cli/scenario/json_value.h"
+#include <nlohmann/json.hpp>
 #include "tests/volume/ntfsimage_fixture.h"
 
 namespace shardix::test {
 namespace {
 
-using cli::JsonValue;
+using Json = nlohmann::json;
 
 int Shardix(const std::string& words, std::string* out = nullptr) {
   const std::string command = std::string(SHARDIX_CLI) + " " + words + " 2>&1";
@@ -125,21 +125,21 @@ void FlsListing(const std::string& image, std::map<std::string, uint64_t>* alloc
   }
 }
 
-std::vector<ClusterRun> ManifestRuns(const JsonValue& file) {
+std::vector<ClusterRun> ManifestRuns(const Json& file) {
   std::vector<ClusterRun> runs;
-  for (const JsonValue& run : file.Find("runs")->items()) {
+  for (const Json& run : file.at("runs")) {
     int64_t lcn = -1;
     uint64_t clusters = 0;
-    if (!run.Find("first_cluster")->is_null()) run.Find("first_cluster")->AsSigned(&lcn);
-    run.Find("clusters")->AsUnsigned(&clusters);
+    if (!run.at("first_cluster").is_null()) lcn = run.at("first_cluster").get<int64_t>();
+    clusters = run.at("clusters").get<uint64_t>();
     Append(&runs, {lcn, clusters});
   }
   return runs;
 }
 
-bool HasNote(const JsonValue& file, const std::string& start) {
-  for (const JsonValue& note : file.Find("notes")->items())
-    if (note.text().rfind(start, 0) == 0) return true;
+bool HasNote(const Json& file, const std::string& start) {
+  for (const Json& note : file.at("notes"))
+    if (note.get<std::string>().rfind(start, 0) == 0) return true;
   return false;
 }
 
@@ -160,19 +160,18 @@ TEST_P(ScenarioExample, BuildsTheSameBytesTwiceAndOtherToolsAgreeWithItsManifest
   EXPECT_EQ(manifest_text, ReadText(again + ".manifest.json"));
   EXPECT_EQ(ReadText(image + ".manifest.txt"), ReadText(again + ".manifest.txt"));
 
-  JsonValue manifest;
-  std::string error;
-  ASSERT_TRUE(JsonValue::Parse(manifest_text, &manifest, &error)) << error;
+  const Json manifest = Json::parse(manifest_text, nullptr, false);
+  ASSERT_FALSE(manifest.is_discarded());
   // Python's json reads it, and python3-jsonschema finds it as documented.
   bool valid = false;
   const std::string schema_errors =
       RunCommand("python3 " SHARDIX_SOURCE_DIR "/tests/cli/manifest_check.py " SHARDIX_SOURCE_DIR
                  "/docs/manifest.schema.json " + ShellQuote(image + ".manifest.json"), &valid);
   EXPECT_TRUE(valid) << schema_errors;
-  EXPECT_EQ(manifest.Find("image_sha256")->text(), Sha256Of("cat " + ShellQuote(image)));
+  EXPECT_EQ(manifest.at("image_sha256").get<std::string>(), Sha256Of("cat " + ShellQuote(image)));
   uint64_t cluster_size = 0, sector_size = 0;
-  manifest.Find("cluster_size")->AsUnsigned(&cluster_size);
-  manifest.Find("sector_size")->AsUnsigned(&sector_size);
+  cluster_size = manifest.at("cluster_size").get<uint64_t>();
+  sector_size = manifest.at("sector_size").get<uint64_t>();
   ASSERT_GT(cluster_size, 0u);
   std::map<std::string, uint64_t> allocated;
   std::map<uint64_t, std::string> deleted;
@@ -180,22 +179,22 @@ TEST_P(ScenarioExample, BuildsTheSameBytesTwiceAndOtherToolsAgreeWithItsManifest
 
   std::string corrupt_path;
   int64_t corrupt_lcn = -1;
-  for (const JsonValue& file : manifest.Find("files")->items()) {
-    const std::string path = file.Find("path")->text(), stream = file.Find("stream")->text();
-    const std::string state = file.Find("state")->text(), sha256 = file.Find("sha256")->text();
+  for (const Json& file : manifest.at("files")) {
+    const std::string path = file.at("path").get<std::string>(), stream = file.at("stream").get<std::string>();
+    const std::string state = file.at("state").get<std::string>(), sha256 = file.at("sha256").get<std::string>();
     const std::string name = path + (stream.empty() ? "" : ":" + stream);
     SCOPED_TRACE(name + " (" + state + ")");
     uint64_t record = 0, size = 0;
-    file.Find("mft_record")->AsUnsigned(&record);
-    file.Find("size")->AsUnsigned(&size);
+    record = file.at("mft_record").get<uint64_t>();
+    size = file.at("size").get<uint64_t>();
     const std::vector<ClusterRun> runs = ManifestRuns(file);
-    for (const JsonValue& run : file.Find("runs")->items()) {
+    for (const Json& run : file.at("runs")) {
       uint64_t first_cluster = 0, first_sector = 0, clusters = 0, sectors = 0;
-      if (run.Find("first_cluster")->is_null()) continue;
-      run.Find("first_cluster")->AsUnsigned(&first_cluster);
-      run.Find("first_sector")->AsUnsigned(&first_sector);
-      run.Find("clusters")->AsUnsigned(&clusters);
-      run.Find("sectors")->AsUnsigned(&sectors);
+      if (run.at("first_cluster").is_null()) continue;
+      first_cluster = run.at("first_cluster").get<uint64_t>();
+      first_sector = run.at("first_sector").get<uint64_t>();
+      clusters = run.at("clusters").get<uint64_t>();
+      sectors = run.at("sectors").get<uint64_t>();
       EXPECT_EQ(first_sector * sector_size, first_cluster * cluster_size);
       EXPECT_EQ(sectors * sector_size, clusters * cluster_size);
     }
@@ -206,7 +205,7 @@ TEST_P(ScenarioExample, BuildsTheSameBytesTwiceAndOtherToolsAgreeWithItsManifest
     const TskStream tsk = IstatStream(image, record, stream);
     ASSERT_TRUE(tsk.found) << "istat finds no such $DATA in record " << record;
     EXPECT_EQ(tsk.size, size);
-    EXPECT_EQ(tsk.resident, file.Find("resident")->boolean());
+    EXPECT_EQ(tsk.resident, file.at("resident").get<bool>());
     if (!tsk.resident) {
       EXPECT_EQ(tsk.runs, runs);
     }
@@ -228,7 +227,7 @@ TEST_P(ScenarioExample, BuildsTheSameBytesTwiceAndOtherToolsAgreeWithItsManifest
       std::vector<ClusterRun> ntfsinfo;
       for (const ExpectedExtent& extent : NtfsinfoExtents(image, path))
         Append(&ntfsinfo, {extent.lcn, static_cast<uint64_t>(extent.next_vcn - extent.vcn)});
-      if (!file.Find("resident")->boolean()) {
+      if (!file.at("resident").get<bool>()) {
         EXPECT_EQ(ntfsinfo, runs);
       }
     }
