@@ -23,21 +23,7 @@ namespace fs = std::filesystem;
 // Runs shardix (under `timeout`, so a hang fails instead of stalling); its
 // exit status, and stdout and stderr together in *out.
 int Shardix(const std::string& words, std::string* out) {
-  const std::string command = "timeout 60 " + std::string(SHARDIX_CLI) + " " + words + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return -1;
-  out->clear();
-  char buffer[4096];
-  while (size_t got = fread(buffer, 1, sizeof buffer, pipe)) out->append(buffer, got);
-  const int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return RunCommandStatus("timeout 60 " + std::string(SHARDIX_CLI) + " " + words, out);
 }
 
 // Everything in `folder` but the recipe and host files the test put there.

@@ -24,21 +24,7 @@ namespace {
 using Json = nlohmann::json;
 
 int Shardix(const std::string& words, std::string* out) {
-  const std::string command = std::string(SHARDIX_CLI) + " " + words + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return -1;
-  out->clear();
-  char buffer[4096];
-  while (size_t got = fread(buffer, 1, sizeof buffer, pipe)) out->append(buffer, got);
-  const int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return RunCommandStatus(std::string(SHARDIX_CLI) + " " + words, out);
 }
 
 struct Built {

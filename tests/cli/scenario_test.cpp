@@ -22,28 +22,13 @@ namespace {
 using Json = nlohmann::json;
 
 int Shardix(const std::string& words, std::string* out = nullptr) {
-  const std::string command = std::string(SHARDIX_CLI) + " " + words + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return -1;
-  std::string text;
-  char buffer[4096];
-  while (size_t got = fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, got);
-  const int status = pclose(pipe);
-  if (out) *out = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return RunCommandStatus(std::string(SHARDIX_CLI) + " " + words, out);
 }
 
 std::string Sha256Of(const std::string& command) {
   bool ok = false;
   const std::string out = RunCommand(command + " | sha256sum", &ok);
   return ok ? out.substr(0, 64) : "";
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // A run as both sides can state it: first cluster (-1 for a hole) and length,

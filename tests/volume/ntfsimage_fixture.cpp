@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -91,7 +92,23 @@ std::string RunCommand(const std::string& command, bool* ok) {
   if (ok) *ok = success;
   return success ? output : std::string();
 }
+
+int RunCommandStatus(const std::string& command, std::string* out) {
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return -1;
+  std::string text;
+  char buffer[4096];
+  while (size_t got = fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, got);
+  const int status = pclose(pipe);
+  if (out) *out = text;
+  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 #endif
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 bool MakeNtfsImage(const std::string& image, uint64_t bytes, uint32_t cluster_size) {
   {

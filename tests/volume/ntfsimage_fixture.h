@@ -31,6 +31,13 @@ class ScratchDir {
 // Runs a shell command; its standard output, or "" with *ok false when it
 // exits non-zero.
 std::string RunCommand(const std::string& command, bool* ok);
+#ifndef _WIN32
+// Runs a shell command with its error stream joined to its output: the exit
+// status (-1 when it did not exit), and what it printed in *out (if given).
+int RunCommandStatus(const std::string& command, std::string* out);
+#endif
+// A host file's bytes as text ("" when it cannot be read).
+std::string ReadText(const std::string& path);
 std::string ShellQuote(const std::string& text);
 // The path under which the ntfs-3g tools see `path`: itself, or under Wine
 // its Linux path (the tools run on the Linux side there).
