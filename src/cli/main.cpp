@@ -6,6 +6,7 @@
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/usage.h"
+#include "volume/notices.h"
 #ifdef _WIN32
 #include "volume/unicode_text.h"
 #include "volume/wide_text.h"
@@ -39,8 +40,13 @@ int Scenario(const std::vector<std::string>& args) {
 namespace {
 
 // `argv` in UTF-8, the program's name first.
+// What the volume layer has to say beside a command's result (a journal
+// played back on opening an image, say) goes to the error stream.
+void PrintNotice(const std::string& text) { std::fprintf(stderr, "shardix: %s\n", text.c_str()); }
+
 int Run(const std::vector<std::string>& argv) {
   using namespace shardix::cli;
+  shardix::SetNoticeSink(PrintNotice);
   if (argv.size() < 2) {
     PrintCommandHelp(stderr, "");
     return kExitUsage;

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "volume/error_codes.h"
+#include "volume/notices.h"
 #include "volume/unicode_text.h"
 #include "volume/ntfsimage/image_in_use.h"
 #include "volume/ntfsimage/journal/journal_recovery.h"
@@ -57,8 +58,8 @@ struct MountCloser {
       mount->flusher_.join();
     }
     if (mount->volume_ && std::getenv("SHARDIX_JOURNAL_STATS"))
-      std::cerr << "Shardix journal: " << mount->journal().commits() << " commits, largest "
-                << mount->journal().largest_journal() << " bytes\n";
+      Notice("journal: " + std::to_string(mount->journal().commits()) + " commits, largest " +
+             std::to_string(mount->journal().largest_journal()) + " bytes");
     // What a job moved was committed, or its failure returned, by the
     // volume's Close; after a failed one nothing more is written.
     UnmountJournaled(mount->volume_, std::move(mount->device_));
@@ -135,7 +136,7 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
     if (const uint32_t code = RecoverJournal(canonical, &recovered)) return code;
     if (recovered.interrupted) {
       // Torn, and nothing to finish it with: read, never write.
-      std::cerr << "Shardix: warning: " << RecoveryText(name, recovered) << "\n";
+      Notice("warning: " + RecoveryText(name, recovered));
       read_only = true;
       write_refusal = kErrorInterruptedChange;
       mode = MountMode::kRead;

@@ -123,7 +123,7 @@ class ImageMount {
 
 // The process-wide mount of `image`, mounted on first use: read-write after
 // playing back a pending journal, or read-only when the image is in use
-// elsewhere (with a warning on stderr).
+// elsewhere (the front end warns).
 uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out);
 
 // Every later mount of this process only reads (OpenImagesForReadingOnly).

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "volume/error_codes.h"
+#include "volume/notices.h"
 #include "volume/unicode_text.h"
 #include "volume/ntfsimage/journal/internal/journal_file.h"
 #include "volume/ntfsimage/journal/internal/journal_format.h"
@@ -379,8 +380,8 @@ uint32_t FindByIdentity(const std::string& canonical, const std::string& home,
       if (BelongsHere(journal, canonical)) RemoveJournal(path);
       if (verdict.kind == Verdict::kPlayBack) {
         outcome->was_pending = outcome->rolled_back = true;
-        std::cerr << RecoveryText(Utf8FromPath(PathFromUtf8(canonical).filename()), *outcome)
-                  << " (its journal was found as " << path << ")\n";
+        Notice(RecoveryText(Utf8FromPath(PathFromUtf8(canonical).filename()), *outcome) +
+               " (its journal was found as " + path + ")");
       }
       return kErrorSuccess;
     }
@@ -448,7 +449,7 @@ uint32_t RecoverJournal(const std::string& canonical, RecoveryOutcome* outcome, 
                        "not needed; if not, restore the image from a backup or let Windows "
                        "repair it (chkdsk /f)";
     outcome->journal = aside.empty() ? path : aside;
-    std::cerr << "Shardix: " << image_name << ": " << outcome->problem << "\n";
+    Notice(image_name + ": " + outcome->problem);
     return kErrorJournalKeptAside;
   }
   if (verdict.kind == Verdict::kPlayBack) Describe(journal, outcome);
@@ -461,14 +462,14 @@ uint32_t RecoverJournal(const std::string& canonical, RecoveryOutcome* outcome, 
   }
   // Restored and on the disk: the journal has done its work.
   RemoveJournal(path);
-  if (!verdict.found.empty()) std::cerr << "Shardix: " << image_name << ": " << verdict.found << "\n";
+  if (!verdict.found.empty()) Notice(image_name + ": " + verdict.found);
   // A journal with nothing to undo says nothing about a mark someone left:
   // the journal that goes with it may be elsewhere.
   if (verdict.kind == Verdict::kSpent && readable && volume.dirty)
     return FindByIdentity(canonical, path, volume, outcome);
   if (verdict.kind == Verdict::kPlayBack) {
     outcome->was_pending = outcome->rolled_back = true;
-    std::cerr << RecoveryText(image_name, *outcome) << "\n";
+    Notice(RecoveryText(image_name, *outcome));
   }
   return kErrorSuccess;
 }

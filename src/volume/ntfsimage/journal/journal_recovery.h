@@ -37,8 +37,8 @@ struct RecoveryOutcome {
 // Plays back a pending journal of `canonical` before anything mounts it.
 // Returns 0 (also when nothing was pending, and when `interrupted` is set),
 // ERROR_JOURNAL_KEPT_ASIDE (kErrorJournalKeptAside) when a journal did not
-// fit the image and was kept aside, or another Windows code. Says on stderr
-// what it did. With `play_back` false it only looks (for an image in use
+// fit the image and was kept aside, or another Windows code. Says what it
+// did through Notice (volume/notices.h). With `play_back` false it only looks (for an image in use
 // elsewhere).
 uint32_t RecoverJournal(const std::string& canonical, RecoveryOutcome* outcome,
                         bool play_back = true);
