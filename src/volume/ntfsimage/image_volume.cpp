@@ -118,7 +118,19 @@ uint32_t ImageVolume::GetClusterSize(uint32_t* sectors_per_cluster, uint32_t* by
 
 uint32_t ImageVolume::PrepareToMove(std::string* refusal) {
   std::lock_guard<std::mutex> hold(mount_->lock());
-  return CheckMovesCanBeKept(*mount_, refusal);
+  if (const uint32_t code = CheckMovesCanBeKept(*mount_, refusal)) return code;
+  // A volume that check would not call clean is refused now, saying what
+  // is wrong, rather than at the first move with only an error code.
+  if (const uint32_t code = mount_->move_guard().Ready(mount_->volume())) {
+    const std::string image = mount_->image_path();
+    std::string words = ErrorMessage(code);
+    while (!words.empty() && (words.back() == '.' || words.back() == ' ')) words.pop_back();
+    if (code == kErrorDiskCorrupt && !LastLibraryMessage().empty()) words += ": " + LastLibraryMessage();
+    *refusal = words + " (" + image + "); nothing was moved: run shardix check " + image +
+               " for the details";
+    return code;
+  }
+  return kErrorSuccess;
 }
 
 uint32_t ImageVolume::Close() {
