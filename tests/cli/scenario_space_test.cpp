@@ -255,7 +255,7 @@ TEST(ScenarioSpace, AShortFragmentCountIsAWarning) {
                                 &built));
   const std::size_t runs = built.File("/f.bin")->at("runs").size();
   ASSERT_LT(runs, 25u);
-  const std::string line = "step 2: fragment /f.bin: " + std::to_string(runs) + " fragments, not the 25 asked for";
+  const std::string line = "steps[1]: fragment /f.bin: " + std::to_string(runs) + " fragments, not the 25 asked for";
   EXPECT_EQ(built.manifest["warnings"], Json::array({line}));
 }
 

@@ -67,9 +67,15 @@ uint32_t DigestOfRuns(ImageFiles& files, const FileRecord& file, uint32_t cluste
   return kErrorSuccess;
 }
 
+// The step as the recipe check names it, counted from 0 (the progress
+// lines count "step 1/N" for people).
+std::string ScenarioBuild::StepPlace() const {
+  return "steps[" + std::to_string(step_number_ - 1) + "]";
+}
+
 bool ScenarioBuild::Fail(const std::string& what) {
   if (error_.empty())
-    error_ = step_number_ ? "step " + std::to_string(step_number_) + ": " + what : what;
+    error_ = step_number_ ? StepPlace() + ": " + what : what;
   return false;
 }
 
@@ -78,7 +84,7 @@ bool ScenarioBuild::Failed(uint32_t code, const std::string& message) {
 }
 
 void ScenarioBuild::Warn(const std::string& what) {
-  const std::string line = "step " + std::to_string(step_number_) + ": " + what;
+  const std::string line = StepPlace() + ": " + what;
   result_->warnings.push_back(line);
   if (progress_) std::fprintf(progress_, "  warning: %s\n", what.c_str());
 }

@@ -60,6 +60,7 @@ class ScenarioBuild {
   void Claim(int64_t lcn, uint64_t clusters);
   void Claim(const std::vector<StreamRun>& runs);
   void Leave(int64_t lcn, const Leftover& leftover);
+  std::string StepPlace() const;
   bool Fail(const std::string& what);
   bool Failed(uint32_t code, const std::string& message);
   void Warn(const std::string& what);
