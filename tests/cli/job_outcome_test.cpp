@@ -180,6 +180,13 @@ TEST_F(JobOutcome, ARunMakesExactlyTheMovesItsDryRunPlanned) {
   ASSERT_EQ(after.size(), gathered.size());
   for (std::size_t i = 0; i < after.size(); ++i) EXPECT_EQ(after[i].lcn, gathered[i].second) << i;
   EXPECT_TRUE(NtfscatBytes(image_, "/f.bin") == content_);
+
+  // With an interrupted move waiting, the job would roll it back first and
+  // could place pieces elsewhere: the plan says so.
+  std::ofstream(image_ + ".shardix-journal", std::ios::binary) << "pending";
+  Outcome waiting = Shardix("fragment --dry-run " + args);
+  EXPECT_NE(waiting.out.find("interrupted move waiting to be rolled back"), std::string::npos)
+      << waiting.out;
 }
 
 }  // namespace

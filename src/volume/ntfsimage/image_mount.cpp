@@ -124,6 +124,17 @@ uint32_t AcquireMount(const std::string& image, std::shared_ptr<ImageMount>* out
                                            : kErrorSuccess;
   const std::string name = Utf8FromPath(PathFromUtf8(canonical).filename());
   // The front end says so (the command line warns on stderr).
+  // A plan is made on the volume as it is; a job first rolls an interrupted
+  // move back and may then place pieces elsewhere.
+  if (ReadingOnly().load() && in_use.empty()) {
+    std::error_code error;
+    const std::string journal = JournalPathFor(canonical);
+    if (std::filesystem::file_size(PathFromUtf8(journal), error) > 0 && !error)
+      Notice("warning: " + name + " has an interrupted move waiting to be rolled back (" +
+             journal + "): this plan is of the volume before that, and the job, which rolls "
+             "it back first, may place pieces elsewhere; run shardix check " + canonical +
+             " first");
+  }
 #ifdef _WIN32
   std::shared_ptr<void> image_lock;
   if (const uint32_t code = LockImage(canonical, !read_only, &image_lock)) return code;
