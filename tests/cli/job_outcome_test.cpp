@@ -24,14 +24,8 @@ struct Outcome {
 };
 
 Outcome Shardix(const std::string& words, const std::string& env = "") {
-  const std::string command = env + " " + SHARDIX_CLI + " " + words + " 2>&1";
   Outcome run{-1, ""};
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  while (size_t got = fread(buffer, 1, sizeof buffer, pipe)) run.out.append(buffer, got);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.status = RunCommandStatus(env + " " + SHARDIX_CLI + " " + words, &run.out);
   return run;
 }
 
