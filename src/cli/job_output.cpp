@@ -22,18 +22,6 @@ namespace shardix::cli {
 
 namespace {
 
-// The method's name in any case; First Fit also without its hyphen or with
-// an underscore. The first name of each is the one shown.
-constexpr struct {
-  const char* name;
-  PlacementMethod method;
-} kMethodNames[] = {{"concentrated", PlacementMethod::kConcentrated},
-                    {"scattered", PlacementMethod::kScattered},
-                    {"random", PlacementMethod::kRandom},
-                    {"first-fit", PlacementMethod::kFirstFit},
-                    {"firstfit", PlacementMethod::kFirstFit},
-                    {"first_fit", PlacementMethod::kFirstFit}};
-
 std::string Fragments(uint64_t count) {
   return std::to_string(count) + (count == 1 ? " fragment" : " fragments");
 }
@@ -46,27 +34,6 @@ void PrintOutcome(const JobOutput& output, const TerminalDisplay& job, int resul
   if (!note.empty()) std::printf("%s\n", note.c_str());
   if (output.fragment && output.seed_drawn) std::printf("Seed: %" PRIu32 "\n", output.seed);
 }
-
-}  // namespace
-
-bool PlacementMethodByName(std::string name, int32_t* method) {
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  for (const auto& entry : kMethodNames)
-    if (name == entry.name) {
-      *method = static_cast<int32_t>(entry.method);
-      return true;
-    }
-  return false;
-}
-
-std::string PlacementMethodName(int32_t method) {
-  for (const auto& entry : kMethodNames)
-    if (static_cast<int32_t>(entry.method) == method) return entry.name;
-  return "";
-}
-
-namespace {
 
 // The window's names of the placement methods.
 std::string MethodTitle(int32_t method) {

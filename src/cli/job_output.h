@@ -12,14 +12,9 @@
 #include "analysis/analyze_file.h"
 #include "cli/terminal_display.h"
 #include "display/job_context.h"
+#include "fragment/placement_names.h"
 
 namespace shardix::cli {
-
-// The placement methods by the names the command line takes
-// (concentrated, scattered, random, first-fit; also firstfit and first_fit,
-// in any case).
-bool PlacementMethodByName(std::string name, int32_t* method);
-std::string PlacementMethodName(int32_t method);
 
 // How a job command prints, and what it was asked.
 struct JobOutput {

@@ -15,7 +15,7 @@
 #include <set>
 #include <sstream>
 
-#include "cli/scenario/manifest.h"
+#include "scenario/manifest.h"
 #include "tests/volume/ntfsimage_fixture.h"
 
 namespace shardix::test {
@@ -298,12 +298,12 @@ TEST(ScenarioManifest, OddNamesComeBackExactlyThroughOtherReaders) {
 
   // Names that are not Unicode at all: a lone surrogate as the library's
   // UTF-8 would carry it, stray bytes.
-  cli::Recipe recipe;
-  cli::ScenarioResult result;
+  scenario::Recipe recipe;
+  scenario::ScenarioResult result;
   result.geometry = {4096, 512, 100};
   const std::vector<std::string> names = {"/lone \xED\xA0\x80.bin", "/stray \xFF\xFE" "A.bin", "/plain.bin"};
   for (const std::string& name : names) {
-    cli::FileRecord file;
+    scenario::FileRecord file;
     file.path = name;
     file.stream = name == names[0] ? std::string("s\xC0") : std::string();
     file.sha256 = std::string(64, '0');
@@ -311,13 +311,13 @@ TEST(ScenarioManifest, OddNamesComeBackExactlyThroughOtherReaders) {
     result.files.push_back(file);
   }
   const std::string manifest_path = scratch.path() + "/unicode.manifest.json";
-  std::ofstream(manifest_path, std::ios::binary) << cli::ManifestJson(recipe, result, "x.img");
+  std::ofstream(manifest_path, std::ios::binary) << scenario::ManifestJson(recipe, result, "x.img");
   std::vector<std::string> expected;
   for (const std::string& name : names) expected.push_back(Hex(name));
   EXPECT_EQ(NamesReadByPython(manifest_path), expected);
-  cli::Manifest manifest;
+  scenario::Manifest manifest;
   std::string error;
-  ASSERT_TRUE(cli::ReadManifest(ReadText(manifest_path), &manifest, &error)) << error;
+  ASSERT_TRUE(scenario::ReadManifest(ReadText(manifest_path), &manifest, &error)) << error;
   ASSERT_EQ(manifest.files.size(), names.size());
   for (std::size_t i = 0; i < names.size(); ++i) EXPECT_EQ(manifest.files[i].path, names[i]);
   EXPECT_EQ(manifest.files[0].stream, "s\xC0");

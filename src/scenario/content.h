@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-namespace shardix::cli {
+namespace shardix::scenario {
 
 struct FileContent;
 
@@ -48,4 +48,4 @@ class Digests {
   std::unique_ptr<Contexts> contexts_;
 };
 
-}  // namespace shardix::cli
+}  // namespace shardix::scenario

@@ -1,4 +1,4 @@
-#include "cli/scenario/picture.h"
+#include "scenario/picture.h"
 
 // clang-format off: jpeglib.h needs <cstdio> before it.
 #include <cstdio>
@@ -13,9 +13,9 @@
 #include <cstring>
 #include <mutex>
 
-#include "cli/scenario/content.h"
+#include "scenario/content.h"
 
-namespace shardix::cli {
+namespace shardix::scenario {
 
 namespace {
 
@@ -307,4 +307,4 @@ void FillPicture(const PictureFile& picture, uint64_t offset, uint8_t* out, std:
   }
 }
 
-}  // namespace shardix::cli
+}  // namespace shardix::scenario

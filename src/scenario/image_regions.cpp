@@ -10,10 +10,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/scenario/scenario.h"
+#include "scenario/scenario.h"
 #include "volume/error_codes.h"
 
-namespace shardix::cli {
+namespace shardix::scenario {
 
 namespace {
 
@@ -256,4 +256,4 @@ uint32_t DigestOfSlack(ImageFiles& files, const FileRecord& file, uint32_t clust
   return kErrorSuccess;
 }
 
-}  // namespace shardix::cli
+}  // namespace shardix::scenario

@@ -1,10 +1,10 @@
-#include "cli/scenario/strict_json.h"
+#include "scenario/strict_json.h"
 
 #include <set>
 #include <stdexcept>
 #include <vector>
 
-namespace shardix::cli {
+namespace shardix::scenario {
 
 namespace {
 
@@ -76,4 +76,4 @@ bool ParseStrictJson(const std::string& text, Json* out, std::string* error) {
   return true;
 }
 
-}  // namespace shardix::cli
+}  // namespace shardix::scenario

@@ -1,4 +1,4 @@
-#include "cli/scenario/scenario_build.h"
+#include "scenario/scenario_build.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,16 +6,16 @@
 #include <fstream>
 
 #include "analysis/analyze_file.h"
-#include "cli/demo_image.h"
-#include "cli/job_output.h"
-#include "cli/scenario/content.h"
-#include "cli/terminal_display.h"
+#include "scenario/content.h"
+#include "scenario/format_image.h"
+#include "scenario/job_record.h"
 #include "fragment/fragment_file.h"
 #include "fragment/fragment_job.h"
+#include "fragment/placement_names.h"
 #include "fragment/random.h"
 #include "volume/error_codes.h"
 
-namespace shardix::cli {
+namespace shardix::scenario {
 
 std::string StreamKey(const std::string& path, const std::string& stream) {
   return path + '\n' + stream;
@@ -249,11 +249,11 @@ bool ScenarioBuild::Fragment(const Step& step) {
   if (!Capture(before)) return false;
   const std::vector<StreamRun> old_runs = before->runs;
   // Exactly what `shardix fragment PATH --count N --size S --method M --seed X` does.
-  TerminalDisplay analysis(nullptr);
+  JobRecord analysis;
   FileSession session;
   const bool can_fragment = AnalyzeFile(session, image_ + step.path, analysis);
   if (!can_fragment) return Fail("fragment " + step.path + ": " + analysis.status());
-  TerminalDisplay job(nullptr);
+  JobRecord job;
   FragmentJobParams params;
   if (!PrepareFragmentJob(job, std::to_string(step.count), analysis.Text(TextField::kMaxValue),
                           step.method, step.slider, &params))
@@ -455,10 +455,7 @@ bool ScenarioBuild::Run(std::string* error) {
   format.sector_size = recipe_.sector_size;
   format.label = recipe_.label;
   format.zero_time = true;
-  if (!FormatNewImage(image_, recipe_.volume_bytes, format, "shardix scenario")) {
-    *error = "could not make the image";
-    return false;
-  }
+  if (!FormatNewImage(image_, recipe_.volume_bytes, format, error)) return false;
   // Every time stamp the library writes comes from the recipe.
   PinLibraryClock(recipe_.time);
   bool ok = true;
@@ -513,4 +510,4 @@ bool BuildScenario(const Recipe& recipe, const std::string& image, ScenarioResul
   return ScenarioBuild(recipe, image, result, progress, stop).Run(error);
 }
 
-}  // namespace shardix::cli
+}  // namespace shardix::scenario

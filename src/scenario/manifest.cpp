@@ -1,10 +1,10 @@
-#include "cli/scenario/manifest.h"
+#include "scenario/manifest.h"
 
 #include <cinttypes>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-namespace shardix::cli {
+namespace shardix::scenario {
 
 namespace {
 
@@ -386,4 +386,4 @@ bool ReadManifest(const std::string& text, Manifest* manifest, std::string* erro
 
 std::string ManifestName(const std::string& name) { return Readable(name); }
 
-}  // namespace shardix::cli
+}  // namespace shardix::scenario

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/scenario/recipe.h"
+#include "scenario/recipe.h"
 #include "volume/ntfsimage/image_builder.h"
 
-namespace shardix::cli {
+namespace shardix::scenario {
 
 // One stream of one file, as it stands at the end of the build. A deleted
 // file keeps the record, size, digests and runs it had when deleted.
@@ -109,4 +109,4 @@ uint32_t DigestOfRuns(ImageFiles& files, const FileRecord& file, uint32_t cluste
 // Runs next to each other on the volume (or holes next to holes) joined.
 std::vector<StreamRun> JoinRuns(const std::vector<StreamRun>& runs);
 
-}  // namespace shardix::cli
+}  // namespace shardix::scenario

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-namespace shardix::cli {
+namespace shardix::scenario {
 
 enum class PictureFormat { kJpeg, kPng };
 
@@ -37,4 +37,4 @@ std::shared_ptr<const PictureFile> MakePicture(PictureFormat format, uint64_t se
 // Bytes offset .. offset + count of the file.
 void FillPicture(const PictureFile& picture, uint64_t offset, uint8_t* out, std::size_t count);
 
-}  // namespace shardix::cli
+}  // namespace shardix::scenario

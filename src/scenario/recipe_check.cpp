@@ -6,9 +6,9 @@
 #include <map>
 #include <set>
 
-#include "cli/scenario/recipe.h"
+#include "scenario/recipe.h"
 
-namespace shardix::cli {
+namespace shardix::scenario {
 
 namespace {
 
@@ -257,4 +257,4 @@ bool CheckRecipeSteps(const Recipe& recipe, std::string* error) {
   return StepChecker(recipe, error).Check();
 }
 
-}  // namespace shardix::cli
+}  // namespace shardix::scenario

@@ -7,10 +7,10 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-namespace shardix::cli {
+namespace shardix::scenario {
 
 // False with a message: the place of the fault as jq writes it
 // (`steps[3].size`), or the line and column of a syntax error.
 bool ParseStrictJson(const std::string& text, nlohmann::ordered_json* out, std::string* error);
 
-}  // namespace shardix::cli
+}  // namespace shardix::scenario

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <map>
 
-#include "cli/scenario/content.h"
-#include "cli/scenario/scenario_build.h"
+#include "scenario/content.h"
+#include "scenario/scenario_build.h"
 #include "report/bitmap_runs.h"
 #include "volume/error_codes.h"
 
-namespace shardix::cli {
+namespace shardix::scenario {
 
 namespace {
 
@@ -380,4 +380,4 @@ bool ScenarioBuild::Overwrite(const Step& step) {
   return true;
 }
 
-}  // namespace shardix::cli
+}  // namespace shardix::scenario

@@ -1,6 +1,6 @@
 // Reading a recipe strictly: every key known, every value of its type and
 // range, every host file a regular file where the recipe may read it.
-#include "cli/scenario/recipe.h"
+#include "scenario/recipe.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,13 +14,13 @@
 #include <set>
 #include <string_view>
 
-#include "cli/job_output.h"
-#include "cli/scenario/content.h"
-#include "cli/scenario/picture.h"
-#include "cli/scenario/strict_json.h"
+#include "scenario/content.h"
+#include "scenario/picture.h"
+#include "scenario/strict_json.h"
 #include "fragment/fragment_job.h"
+#include "fragment/placement_names.h"
 
-namespace shardix::cli {
+namespace shardix::scenario {
 
 namespace {
 
@@ -86,7 +86,7 @@ class Reader {
   bool File(const Json& step, const std::string& place, FileRecipe* file, bool size_optional);
   bool Volume(const Json& volume, const std::string& place);
   bool Layout(const Json& step, const std::string& place, Step* out);
-  bool Step(const Json& step, const std::string& place, cli::Step* out);
+  bool Step(const Json& step, const std::string& place, scenario::Step* out);
 
   const RecipeOptions& options_;
   Recipe& recipe_;
@@ -355,7 +355,7 @@ bool Reader::Volume(const Json& volume, const std::string& place) {
   return true;
 }
 
-bool Reader::Layout(const Json& step, const std::string& place, cli::Step* out) {
+bool Reader::Layout(const Json& step, const std::string& place, scenario::Step* out) {
   if (const auto split = step.find("split"); split != step.end()) {
     const std::string where = Member(place, "split");
     if (!split->is_object()) return Fail(where, "maps paths to piece counts or piece sizes");
@@ -414,7 +414,7 @@ bool Reader::Layout(const Json& step, const std::string& place, cli::Step* out) 
   return true;
 }
 
-bool Reader::Step(const Json& step, const std::string& place, cli::Step* out) {
+bool Reader::Step(const Json& step, const std::string& place, scenario::Step* out) {
   if (!step.is_object()) return Fail(place, "a step is an object with \"op\"");
   const auto op = step.find("op");
   if (op == step.end() || !op->is_string()) return Fail(Member(place, "op"), "is required");
@@ -532,7 +532,7 @@ bool Reader::Read(const Json& root) {
   const auto steps = root.find("steps");
   if (steps == root.end() || !steps->is_array()) return Fail("steps", "is required: a list of steps");
   for (std::size_t i = 0; i < steps->size(); ++i) {
-    cli::Step step;
+    scenario::Step step;
     if (!Step((*steps)[i], Item("steps", i), &step)) return false;
     recipe_.steps.push_back(std::move(step));
   }
@@ -549,4 +549,4 @@ bool ParseRecipe(const std::string& text, const RecipeOptions& options, Recipe* 
   return CheckRecipeSteps(*recipe, error);
 }
 
-}  // namespace shardix::cli
+}  // namespace shardix::scenario

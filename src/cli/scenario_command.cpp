@@ -16,9 +16,9 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
-#include "cli/scenario/content.h"
-#include "cli/scenario/manifest.h"
-#include "cli/scenario/scenario.h"
+#include "scenario/content.h"
+#include "scenario/manifest.h"
+#include "scenario/scenario.h"
 #include "cli/stop_signals.h"
 #include "cli/usage.h"
 #include "volume/error_codes.h"
@@ -28,6 +28,7 @@ namespace shardix::cli {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace shardix::scenario;
 
 int UsageError(const std::string& problem) { return cli::UsageError("scenario", problem); }
 

@@ -1,13 +1,13 @@
-#include "cli/scenario/content.h"
+#include "scenario/content.h"
 
 #include <openssl/evp.h>
 
 #include <cstring>
 
-#include "cli/scenario/picture.h"
-#include "cli/scenario/recipe.h"
+#include "scenario/picture.h"
+#include "scenario/recipe.h"
 
-namespace shardix::cli {
+namespace shardix::scenario {
 
 uint64_t Mix64(uint64_t z) {
   z += 0x9E3779B97F4A7C15ull;
@@ -114,4 +114,4 @@ void Digests::Finish(std::string* sha256, std::string* md5) {
   if (md5) hex(contexts_->md5, md5);
 }
 
-}  // namespace shardix::cli
+}  // namespace shardix::scenario

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "cli/scenario/scenario.h"
+#include "scenario/scenario.h"
 
-namespace shardix::cli {
+namespace shardix::scenario {
 
 std::string ManifestJson(const Recipe& recipe, const ScenarioResult& result,
                          const std::string& image_name);
@@ -28,4 +28,4 @@ bool ReadManifest(const std::string& text, Manifest* manifest, std::string* erro
 // A name for people: bytes that are not well-formed UTF-8 shown as U+FFFD.
 std::string ManifestName(const std::string& name);
 
-}  // namespace shardix::cli
+}  // namespace shardix::scenario

@@ -9,7 +9,7 @@
 
 #include "volume/ntfsimage/image_builder.h"
 
-namespace shardix::cli {
+namespace shardix::scenario {
 
 struct FileContent {
   enum class Kind { kRandom, kZero, kPattern, kHost, kJpeg, kPng };
@@ -99,4 +99,4 @@ bool ParseRecipe(const std::string& text, const RecipeOptions& options, Recipe* 
 // make, and what fits the volume. Part of ParseRecipe.
 bool CheckRecipeSteps(const Recipe& recipe, std::string* error);
 
-}  // namespace shardix::cli
+}  // namespace shardix::scenario

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/scenario/scenario.h"
+#include "scenario/scenario.h"
 
-namespace shardix::cli {
+namespace shardix::scenario {
 
 class ScenarioBuild {
  public:
@@ -84,4 +84,4 @@ class ScenarioBuild {
 
 std::string StreamKey(const std::string& path, const std::string& stream);
 
-}  // namespace shardix::cli
+}  // namespace shardix::scenario

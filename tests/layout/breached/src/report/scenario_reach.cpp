@@ -1,0 +1,3 @@
+// The engine reaching up into the scenario builder: one breach.
+#include "scenario/recipe.h"
+#include "display/display.h"
