@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "volume/error_codes.h"
-#include "volume/ntfsimage/image_writer.h"
+#include "tests/support/image_writing.h"
 #include "volume/ntfsimage/ntfs_image.h"
 
 namespace {

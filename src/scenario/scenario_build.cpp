@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -455,9 +456,9 @@ bool ScenarioBuild::Run(std::string* error) {
   format.sector_size = recipe_.sector_size;
   format.label = recipe_.label;
   format.zero_time = true;
+  // A second early: the clock's stamps carry fractions of it.
+  const int64_t started = static_cast<int64_t>(std::time(nullptr)) - 1;
   if (!FormatNewImage(image_, recipe_.volume_bytes, format, error)) return false;
-  // Every time stamp the library writes comes from the recipe.
-  PinLibraryClock(recipe_.time);
   bool ok = true;
   {
     std::string message;
@@ -475,7 +476,6 @@ bool ScenarioBuild::Run(std::string* error) {
         ok = Fail("stopped before this step");
         break;
       }
-      PinLibraryClock(recipe_.time + static_cast<int64_t>(step_number_));
       const Step& step = recipe_.steps[i];
       if (progress_) {
         std::string what = step.path;
@@ -491,7 +491,16 @@ bool ScenarioBuild::Run(std::string* error) {
     if (ok) ok = Finish();
     builder_.reset();  // the last handle: the mount is written back here
   }
-  UnpinLibraryClock();
+  // Every time stamp the library wrote comes from the recipe, set on a
+  // mount of its own once the build's changes are on the image.
+  if (ok) {
+    std::string message;
+    std::unique_ptr<ImageBuilder> pinning;
+    uint32_t code = OpenImageBuilder(image_, &pinning, &message);
+    if (!code) code = pinning->PinTimeStamps(started, recipe_.time, &message);
+    pinning.reset();
+    if (code) ok = Failed(code, message);
+  }
   if (!ok) {
     *error = error_;
     return false;

@@ -14,7 +14,7 @@
 #include "tests/support/image_damage.h"
 #include "tests/volume/ntfsimage_fixture.h"
 #include "volume/error_codes.h"
-#include "volume/ntfsimage/image_writer.h"
+#include "tests/support/image_writing.h"
 
 namespace shardix::test {
 namespace {

@@ -13,7 +13,7 @@
 #include <regex>
 
 #include "tests/volume/ntfsimage_fixture.h"
-#include "volume/ntfsimage/image_writer.h"
+#include "tests/support/image_writing.h"
 
 namespace shardix::test {
 namespace {

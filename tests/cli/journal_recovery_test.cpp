@@ -13,7 +13,7 @@
 
 #include "tests/volume/ntfsimage_fixture.h"
 #include "volume/error_codes.h"
-#include "volume/ntfsimage/image_writer.h"
+#include "tests/support/image_writing.h"
 #include "volume/ntfsimage/journal/journal_recovery.h"
 #include "volume/ntfsimage/journal/storage_events.h"
 #include "volume/ntfsimage/ntfs_image.h"

@@ -16,7 +16,7 @@
 
 #include "tests/volume/ntfsimage_fixture.h"
 #include "volume/ntfsimage/consistency_check.h"
-#include "volume/ntfsimage/image_writer.h"
+#include "tests/support/image_writing.h"
 
 namespace shardix::test {
 namespace {

@@ -20,7 +20,7 @@
 #include "tests/volume/ntfsimage_fixture.h"
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/consistency_check.h"
-#include "volume/ntfsimage/image_writer.h"
+#include "tests/support/image_writing.h"
 #include "volume/ntfsimage/journal/storage_events.h"
 
 namespace shardix::test {

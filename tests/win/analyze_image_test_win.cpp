@@ -10,7 +10,7 @@
 #include "test_support_win.h"
 #include "tests/volume/ntfsimage_fixture.h"
 #include "volume/error_codes.h"
-#include "volume/ntfsimage/image_writer.h"
+#include "tests/support/image_writing.h"
 #include "volume/volume.h"
 
 namespace shardix::test {

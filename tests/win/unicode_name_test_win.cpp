@@ -17,7 +17,7 @@
 #include "resource.h"
 #include "test_support_win.h"
 #include "tests/volume/ntfsimage_fixture.h"
-#include "volume/ntfsimage/image_writer.h"
+#include "tests/support/image_writing.h"
 #include "volume/unicode_text.h"
 #include "volume/wide_text.h"
 

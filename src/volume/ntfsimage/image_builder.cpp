@@ -5,6 +5,7 @@
 #include "volume/ntfsimage/journal/journal_device.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/ntfs_headers.h"
+#include "volume/ntfsimage/time_stamps.h"
 
 namespace shardix {
 
@@ -531,6 +532,11 @@ uint32_t OpenImageReader(const std::string& image, std::unique_ptr<ImageFiles>* 
     return Fail(ntfsimage::MountFailureCode(errno, canonical), "Opening " + image, error);
   *out = std::make_unique<ImageReader>(std::move(state));
   return kErrorSuccess;
+}
+
+uint32_t ImageBuilder::PinTimeStamps(int64_t since, int64_t pinned, std::string* error) {
+  auto hold = state_->HoldForChange();
+  return ntfsimage::PinTimeStamps(state_->vol(), since, pinned, error);
 }
 
 }  // namespace shardix

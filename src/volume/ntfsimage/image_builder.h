@@ -99,6 +99,12 @@ class ImageBuilder final : public ImageFiles {
   uint32_t ZeroFreeClusters(int64_t lcn, uint64_t count, uint64_t* zeroed, std::string* error);
   // Writes the volume serial number into the boot sector and its backup.
   uint32_t SetSerialNumber(uint64_t serial, std::string* error);
+  // Every time stamp the library wrote from `since` (Unix seconds, by the
+  // calendar clock) on becomes `pinned`, in the files' and folders' records
+  // and index entries, deleted ones too, so that the same build gives the
+  // same bytes whenever it runs. Best on a mount of its own, after the
+  // changes were written back.
+  uint32_t PinTimeStamps(int64_t since, int64_t pinned, std::string* error);
 };
 
 // The builder on the image's shared read-write mount (mounted on first use,
@@ -108,11 +114,5 @@ uint32_t OpenImageBuilder(const std::string& image, std::unique_ptr<ImageBuilder
 // A private read-only mount.
 uint32_t OpenImageReader(const std::string& image, std::unique_ptr<ImageFiles>* out,
                          std::string* error);
-
-// libntfs-3g stamps every change with the calendar clock. While pinned
-// (Linux builds only), the process's calendar clock reads `unix_seconds`, so
-// the same changes give the same bytes; monotonic clocks keep running.
-void PinLibraryClock(int64_t unix_seconds);
-void UnpinLibraryClock();
 
 }  // namespace shardix
