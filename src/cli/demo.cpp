@@ -1,21 +1,26 @@
 // shardix demo [DIR]: a fresh NTFS image with files on it, and every
 // command run on its demo file, before and after.
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
-#include "cli/demo_image.h"
 #include "cli/usage.h"
+#ifdef SHARDIX_HAVE_SCENARIO
+#include "cli/demo_recipe.h"
+#include "cli/stop_signals.h"
+#include "scenario/recipe.h"
+#include "scenario/scenario.h"
+#endif
 
 namespace shardix::cli {
 
 #ifndef SHARDIX_HAVE_NTFSIMAGE
-// Built without the image backend: there is nothing to make a demo on.
-bool MakeDemoImage(const std::string&, bool, DemoImage*) {
-  std::fputs("shardix demo: this build cannot reach NTFS images\n", stderr);
-  return false;
-}
-
 int RunCheck(const std::vector<std::string>&) {
   std::fputs("shardix check: this build cannot reach NTFS images\n", stderr);
   return kExitFailure;
@@ -23,6 +28,73 @@ int RunCheck(const std::vector<std::string>&) {
 #endif
 
 namespace {
+
+namespace fs = std::filesystem;
+
+struct DemoImage {
+  std::string folder;
+  std::string image;      // the image file
+  std::string file_path;  // the demo file, image-as-folder
+};
+
+std::string NewTemporaryFolder() {
+  fs::path base = fs::temp_directory_path();
+  for (unsigned attempt = 0; attempt < 1000; ++attempt) {
+    fs::path candidate = base / ("shardix-demo-" + std::to_string(std::rand() % 1000000));
+    std::error_code error;
+    if (fs::create_directory(candidate, error)) return candidate.string();
+  }
+  return "";
+}
+
+#ifdef SHARDIX_HAVE_SCENARIO
+// The demo recipe built by the scenario builder, as any recipe is.
+int BuildDemoImage(const std::string& image) {
+  scenario::Recipe recipe;
+  std::string error;
+  if (!scenario::ParseRecipe(kDemoRecipe, scenario::RecipeOptions{}, &recipe, &error)) {
+    std::fprintf(stderr, "shardix demo: the demo recipe: %s\n", error.c_str());
+    return kExitFailure;
+  }
+  std::error_code fs_error;
+  fs::remove(image, fs_error);
+  scenario::ScenarioResult result;
+  const std::atomic<bool>* stop = InstallStopSignals();
+  if (!scenario::BuildScenario(recipe, image, &result, nullptr, stop, &error)) {
+    std::fprintf(stderr, "shardix demo: making %s: %s\n", image.c_str(), error.c_str());
+    return stop->load() ? StopExitStatus() : kExitFailure;
+  }
+  return kExitSuccess;
+}
+#else
+int BuildDemoImage(const std::string&) {
+  std::fputs("shardix demo: making the demo image needs mkntfs from Linux's ntfs-3g package; "
+             "make it with shardix demo on Linux\n",
+             stderr);
+  return kExitFailure;
+}
+#endif
+
+// Makes the image in `folder` (created if missing; "" for a new folder under
+// the system's temporary folder). An image already there is replaced only
+// with `replace`: it may be one the user fragmented by hand.
+int MakeDemoImage(const std::string& folder, bool replace, DemoImage* out) {
+  std::error_code error;
+  out->folder = folder.empty() ? NewTemporaryFolder() : folder;
+  if (out->folder.empty() || (!fs::create_directories(out->folder, error) && error)) {
+    std::fprintf(stderr, "shardix demo: cannot make the folder %s: %s\n", out->folder.c_str(),
+                 error.message().c_str());
+    return kExitFailure;
+  }
+  out->image = (fs::path(out->folder) / "demo.img").string();
+  out->file_path = out->image + "/demo.bin";
+  if (fs::exists(fs::symlink_status(out->image, error)) && !replace) {
+    std::fprintf(stderr, "shardix demo: %s exists; nothing was changed (--force replaces it)\n",
+                 out->image.c_str());
+    return kExitFailure;
+  }
+  return BuildDemoImage(out->image);
+}
 
 int Step(const char* title, int (*command)(const std::vector<std::string>&),
          const std::vector<std::string>& args) {
@@ -42,8 +114,9 @@ int RunDemo(const std::vector<std::string>& args) {
   if (!words.error.empty()) return UsageError("demo", words.error);
   if (words.positional.size() > 1) return UsageError("demo", "name one folder");
   DemoImage demo;
-  if (!MakeDemoImage(words.positional.empty() ? "" : words.positional[0], words.Has("--force"), &demo))
-    return kExitFailure;
+  if (const int status = MakeDemoImage(words.positional.empty() ? "" : words.positional[0],
+                                       words.Has("--force"), &demo))
+    return status;
   std::printf("Made the NTFS image %s\nwith a demo file: %s\n", demo.image.c_str(),
               demo.file_path.c_str());
 
