@@ -297,5 +297,39 @@ TEST(Scenario, RefusesBadRecipesAndKeepsExistingFiles) {
   EXPECT_FALSE(std::filesystem::exists(image + ".manifest.json"));
 }
 
+// A folder with more names than its record holds, deleted whole: its index
+// blocks stay in free clusters with the names' time stamps, which must come
+// from the recipe as every other stamp does.
+TEST(Scenario, StampsEveryTimeWithTheRecipesTimeDeletedFoldersIncluded) {
+  ScratchDir scratch;
+  Json steps = Json::array();
+  for (int i = 0; i < 60; ++i)
+    steps.push_back({{"op", "create"}, {"path", "/big/a-rather-long-file-name-" + std::to_string(i) + ".txt"},
+                     {"size", 100}});
+  steps.push_back({{"op", "delete"}, {"path", "/big"}, {"recursive", true}});
+  steps.push_back({{"op", "create"}, {"path", "/keep.txt"}, {"size", 10}});
+  const Json recipe = {{"volume", {{"size", "16M"}}}, {"seed", 5}, {"time", 1700000000}, {"steps", steps}};
+  const std::string recipe_path = scratch.path() + "/recipe.json";
+  std::ofstream(recipe_path) << recipe.dump();
+  const std::string first = scratch.path() + "/first.img", second = scratch.path() + "/second.img";
+  std::string out;
+  ASSERT_EQ(Shardix("scenario --quiet " + ShellQuote(recipe_path) + " " + ShellQuote(first), &out), 0) << out;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  ASSERT_EQ(Shardix("scenario --quiet " + ShellQuote(recipe_path) + " " + ShellQuote(second), &out), 0) << out;
+  EXPECT_EQ(Sha256Of("cat " + ShellQuote(first)), Sha256Of("cat " + ShellQuote(second)));
+  // ntfs-3g's own reader: standard information and name, all four times.
+  bool ok = false;
+  const std::string info = RunCommand("ntfsinfo -F /keep.txt " + ShellQuote(first), &ok);
+  ASSERT_TRUE(ok) << info;
+  int stamps = 0;
+  std::istringstream lines(info);
+  for (std::string line; std::getline(lines, line);)
+    if (line.find("Time:") != std::string::npos) {
+      ++stamps;
+      EXPECT_NE(line.find("Tue Nov 14 22:13:20 2023"), std::string::npos) << line;
+    }
+  EXPECT_EQ(stamps, 8);
+}
+
 }  // namespace
 }  // namespace shardix::test

@@ -1,5 +1,10 @@
 #include "volume/ntfsimage/time_stamps.h"
 
+#ifdef __linux__
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/ntfs_headers.h"
@@ -93,6 +98,64 @@ uint32_t PinIndexBlocks(ntfs_volume* vol, uint64_t record, const Window& window,
   return result;
 }
 
+// Where the image file holds data from `pos` on (all of it where the system
+// cannot say): free space never written is a hole, and holes hold no index.
+s64 NextData(int fd, s64 pos, s64 end) {
+#if defined(__linux__) && defined(SEEK_DATA)
+  if (fd >= 0) {
+    const off_t data = lseek(fd, static_cast<off_t>(pos), SEEK_DATA);
+    return data < 0 ? end : std::min<s64>(data, end);
+  }
+#endif
+  (void)fd;
+  return pos;
+}
+
+// Index blocks left in free clusters: those of deleted folders (whose
+// records may have been taken by other files since) and those a folder's
+// index gave up. Blocks start on clusters, or on block boundaries inside
+// clusters larger than a block.
+uint32_t PinFreeIndexBlocks(ntfs_volume* vol, const Window& window, std::string* error) {
+  const uint32_t block = vol->indx_record_size, cluster = vol->cluster_size;
+  const uint32_t step = std::min(block, cluster);
+  std::vector<u8> bitmap(static_cast<std::size_t>((vol->nr_clusters + 7) / 8));
+  errno = 0;
+  if (ntfs_attr_pread(vol->lcnbmp_na, 0, static_cast<s64>(bitmap.size()), bitmap.data()) !=
+      static_cast<s64>(bitmap.size()))
+    return ReportFailure(CodeFromErrno(errno), "Reading the cluster bitmap", error);
+  const auto in_use = [&](s64 lcn) { return (bitmap[static_cast<std::size_t>(lcn >> 3)] >> (lcn & 7)) & 1; };
+  int fd = -1;
+#if defined(__linux__)
+  fd = open(vol->dev->d_name, O_RDONLY);
+#endif
+  const s64 end = vol->nr_clusters * cluster;
+  constexpr s64 kChunk = s64{1} << 20;
+  std::vector<u8> chunk(static_cast<std::size_t>(kChunk)), buffer(block);
+  uint32_t result = kErrorSuccess;
+  for (s64 pos = NextData(fd, 0, end); result == kErrorSuccess && pos < end;) {
+    pos -= pos % kChunk;
+    const s64 length = std::min(kChunk, end - pos);
+    if (ntfs_pread(vol->dev, pos, length, chunk.data()) != length) break;  // past what the image holds
+    for (s64 at = 0; result == kErrorSuccess && at + step <= length; at += step) {
+      const s64 where = pos + at;
+      if (where + block > end || std::memcmp(chunk.data() + at, "INDX", 4) != 0) continue;
+      bool free_space = true;
+      for (s64 lcn = where / cluster; free_space && lcn * cluster < where + block; ++lcn) free_space = !in_use(lcn);
+      if (!free_space || ntfs_mst_pread(vol->dev, where, 1, block, buffer.data()) != 1 ||
+          !window.PinWords(buffer.data() + 0x18, block - 0x18))
+        continue;
+      errno = 0;
+      if (ntfs_mst_pwrite(vol->dev, where, 1, block, buffer.data()) != 1)
+        result = ReportFailure(CodeFromErrno(errno), "Writing an index block in free space", error);
+    }
+    pos = NextData(fd, pos + length, end);
+  }
+#if defined(__linux__)
+  if (fd >= 0) close(fd);
+#endif
+  return result;
+}
+
 }  // namespace
 
 uint32_t PinTimeStamps(ntfs_volume* vol, int64_t since, int64_t pinned, std::string* error) {
@@ -101,8 +164,10 @@ uint32_t PinTimeStamps(ntfs_volume* vol, int64_t since, int64_t pinned, std::str
   const uint64_t records = static_cast<uint64_t>(vol->mft_na->initialized_size >> vol->mft_record_size_bits);
   std::vector<uint8_t> bytes(record_size);
   auto* m = reinterpret_cast<MFT_RECORD*>(bytes.data());
-  // The folders' index blocks first: opening a folder reads its record,
-  // which the second pass then changes under no open inode.
+  // Free space first, read before this pass writes anything; then the
+  // folders' index blocks: opening a folder reads its record, which the last
+  // pass then changes under no open inode.
+  if (const uint32_t code = PinFreeIndexBlocks(vol, window, error)) return code;
   for (uint64_t record = 0; record < records; ++record) {
     const s64 pos = static_cast<s64>(record) * record_size;
     if (ntfs_attr_mst_pread(vol->mft_na, pos, 1, record_size, bytes.data()) != 1 ||
