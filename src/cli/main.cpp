@@ -22,7 +22,7 @@ bool AsksForHelp(const std::vector<std::string>& args) {
   return false;
 }
 
-// Scenario images need mkntfs and the C library's clock calls (Linux only);
+// Scenario images need mkntfs, run as a child process (Linux only);
 // other builds say so instead of calling it an unknown command.
 int Scenario(const std::vector<std::string>& args) {
 #ifdef SHARDIX_HAVE_SCENARIO
