@@ -48,6 +48,8 @@ std::string NewTemporaryFolder() {
 }
 
 #ifdef SHARDIX_HAVE_SCENARIO
+constexpr bool kCanBuild = true;
+
 // The demo recipe built by the scenario builder, as any recipe is.
 int BuildDemoImage(const std::string& image) {
   scenario::Recipe recipe;
@@ -67,6 +69,8 @@ int BuildDemoImage(const std::string& image) {
   return kExitSuccess;
 }
 #else
+constexpr bool kCanBuild = false;
+
 int BuildDemoImage(const std::string&) {
   std::fputs("shardix demo: making the demo image needs mkntfs from Linux's ntfs-3g package; "
              "make it with shardix demo on Linux\n",
@@ -79,6 +83,7 @@ int BuildDemoImage(const std::string&) {
 // the system's temporary folder). An image already there is replaced only
 // with `replace`: it may be one the user fragmented by hand.
 int MakeDemoImage(const std::string& folder, bool replace, DemoImage* out) {
+  if (!kCanBuild) return BuildDemoImage("");  // says why, before any folder is made
   std::error_code error;
   out->folder = folder.empty() ? NewTemporaryFolder() : folder;
   if (out->folder.empty() || (!fs::create_directories(out->folder, error) && error)) {
