@@ -107,7 +107,7 @@ s64 NextData(int fd, s64 pos, s64 end) {
     return data < 0 ? end : std::min<s64>(data, end);
   }
 #endif
-  (void)fd;
+  (void)fd, (void)end;
   return pos;
 }
 
