@@ -9,6 +9,7 @@
 #include "cli/demo_image.h"
 #include "cli/job_output.h"
 #include "cli/scenario/content.h"
+#include "cli/scenario/partition_table.h"
 #include "cli/terminal_display.h"
 #include "fragment/fragment_file.h"
 #include "fragment/fragment_job.h"
@@ -504,7 +505,13 @@ bool ScenarioBuild::Run(std::string* error) {
     std::fprintf(progress_, "hashing the image\n");
     std::fflush(progress_);
   }
-  return ImageRegions(image_, result_->geometry, bitmap_, result_->files, stop_, &result_->digests, error);
+  if (recipe_.partition_table.empty())
+    return ImageRegions(image_, result_->geometry, bitmap_, result_->files, stop_, &result_->digests, error);
+  const DiskShape disk{recipe_.partition_table, recipe_.volume_offset, recipe_.sector_size, recipe_.volume_bytes,
+                       recipe_.seed};
+  return WrapVolumeInDisk(image_, disk, stop_, error) &&
+         ImageRegions(image_, result_->geometry, bitmap_, result_->files, stop_, &result_->digests, error,
+                      disk.offset, disk.volume_bytes);
 }
 
 bool BuildScenario(const Recipe& recipe, const std::string& image, ScenarioResult* result,
