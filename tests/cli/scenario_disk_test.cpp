@@ -4,6 +4,9 @@
 // volume at its offset.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -78,6 +81,10 @@ TEST_P(ScenarioDisk, OtherToolsFindTheVolumeWhereTheManifestSaysAndVerifyReadsIt
   if (std::string(GetParam().table) == "gpt") {
     EXPECT_NE(RunCommand("sgdisk -v " + ShellQuote(image), &valid).find("No problems found"), std::string::npos);
   }
+  // The zeros between the table and the partition are a hole, not written.
+  const int fd = ::open(image.c_str(), O_RDONLY);
+  EXPECT_GE(::lseek(fd, 34 * 512, SEEK_DATA), static_cast<off_t>(offset));
+  ::close(fd);
   // NTFS counts the sectors before it on its disk.
   const std::vector<uint8_t> disk = ReadHostFile(image);
   ASSERT_GT(disk.size(), offset + 0x20);

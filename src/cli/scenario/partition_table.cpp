@@ -245,7 +245,11 @@ bool WriteDisk(const std::string& volume, const std::string& disk, const DiskSha
   if (out.fd < 0) return Fail("making", disk, error);
   if (::ftruncate(out.fd, static_cast<off_t>(DiskBytes(shape))) != 0) return Fail("sizing", disk, error);
   const std::vector<uint8_t> head = TableHead(shape), tail = TableTail(shape);
-  if (!WriteAll(out.fd, head.data(), head.size(), 0) ||
+  // The zeros up to the partition stay a hole.
+  std::size_t used = head.size();
+  while (used > 0 && head[used - 1] == 0) --used;
+  used = std::min<std::size_t>(head.size(), Sectors(used, shape.sector_size) * shape.sector_size);
+  if (!WriteAll(out.fd, head.data(), used, 0) ||
       !WriteAll(out.fd, tail.data(), tail.size(), DiskBytes(shape) - tail.size()))
     return Fail("writing", disk, error);
   if (!CopyData(in.fd, volume, 0, shape.volume_bytes, out.fd, disk, shape.offset, stop, error) ||
