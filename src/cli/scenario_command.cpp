@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <cstdio>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include "cli/commands.h"
 #include "scenario/content.h"
 #include "scenario/manifest.h"
+#include "scenario/partition_table.h"
 #include "scenario/scenario.h"
 #include "cli/stop_signals.h"
 #include "cli/usage.h"
@@ -232,8 +234,33 @@ int Verify(const std::string& manifest_path, const std::string& image) {
     return kExitUsage;
   }
   const std::atomic<bool>* stop = InstallStopSignals();
+  // A disk's volume is read from a copy of its partition, in a folder of
+  // its own that goes when the check ends.
+  struct RemovedAtEnd {
+    std::string folder;
+    ~RemovedAtEnd() {
+      std::error_code ignored;
+      if (!folder.empty()) fs::remove_all(folder, ignored);
+    }
+  } scratch;
+  std::string volume = image;
+  if (!manifest.partition_table.empty()) {
+    std::error_code fs_error;
+    std::string folder = (fs::temp_directory_path(fs_error) / "shardix-verify-XXXXXX").string();
+    if (fs_error || !::mkdtemp(folder.data())) {
+      std::fprintf(stderr, "shardix scenario: cannot make a folder for the volume's copy: %s\n",
+                   fs_error ? fs_error.message().c_str() : std::strerror(errno));
+      return kExitFailure;
+    }
+    scratch.folder = folder;
+    volume = folder + "/volume";
+    if (!ExtractVolume(image, manifest.volume_offset, manifest.volume_bytes, volume, stop, &error)) {
+      std::fprintf(stderr, "shardix scenario: %s\n", error.c_str());
+      return stop->load() ? StopExitStatus() : kExitFailure;
+    }
+  }
   std::unique_ptr<ImageFiles> files;
-  if (OpenImageReader(image, &files, &error)) {
+  if (OpenImageReader(volume, &files, &error)) {
     std::fprintf(stderr, "shardix scenario: %s\n", error.c_str());
     return kExitFailure;
   }
@@ -250,7 +277,8 @@ int Verify(const std::string& manifest_path, const std::string& image) {
     return kExitFailure;
   }
   RegionDigests now;
-  if (!ImageRegions(image, geometry, bitmap, manifest.files, stop, &now, &error)) {
+  if (!ImageRegions(image, geometry, bitmap, manifest.files, stop, &now, &error, manifest.volume_offset,
+                    manifest.partition_table.empty() ? UINT64_MAX : manifest.volume_bytes)) {
     std::fprintf(stderr, "shardix scenario: %s\n", error.c_str());
     return stop->load() ? StopExitStatus() : kExitFailure;
   }
@@ -314,6 +342,14 @@ int Verify(const std::string& manifest_path, const std::string& image) {
     ++differing;
     std::printf("DIFFERS  metadata: the clusters in use by no listed file (MFT, folders, system "
                 "files) or the bytes past the last cluster\n");
+  }
+  if (!manifest.partition_table.empty()) {
+    const DiskShape shape{manifest.partition_table, manifest.volume_offset, manifest.sector_size,
+                          manifest.volume_bytes, manifest.seed};
+    if (const std::string difference = TableDifference(image, shape); !difference.empty()) {
+      ++differing;
+      std::printf("DIFFERS  the partition table: %s\n", difference.c_str());
+    }
   }
   if (differing == 0)
     std::printf("DIFFERS  the image: its sha256 differs, in no place the manifest describes\n");

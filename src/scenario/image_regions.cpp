@@ -108,9 +108,15 @@ class RegionHasher {
     }
   }
 
+  // Bytes of a disk outside its volume.
+  void FeedOutside(const uint8_t* bytes, std::size_t count) {
+    image_.Add(bytes ? bytes : Zeros().data(), count);
+    outside_ += count;
+  }
+
   void Finish(RegionDigests* digests) {
     digests->image_sha256 = image_.Hex();
-    digests->image_bytes = offset_;
+    digests->image_bytes = offset_ + outside_;
     digests->free_clusters = free_clusters_;
     digests->free_data_clusters = free_data_clusters_;
     digests->free_sha256 = free_.Hex();
@@ -134,7 +140,8 @@ class RegionHasher {
   const std::vector<uint8_t>& bitmap_;
   std::vector<std::pair<int64_t, int64_t>> file_runs_;  // [first, end) clusters
   std::size_t next_run_ = 0;
-  uint64_t offset_ = 0;
+  uint64_t offset_ = 0;  // in the volume
+  uint64_t outside_ = 0;
   uint64_t free_clusters_ = 0, free_data_clusters_ = 0;
   std::vector<std::pair<int64_t, uint64_t>> free_data_;
   Sha256 image_, free_, metadata_;
@@ -144,7 +151,8 @@ class RegionHasher {
 
 bool ImageRegions(const std::string& image, const ImageGeometry& geometry,
                   const std::vector<uint8_t>& bitmap, const std::vector<FileRecord>& files,
-                  const std::atomic<bool>* stop, RegionDigests* digests, std::string* error) {
+                  const std::atomic<bool>* stop, RegionDigests* digests, std::string* error,
+                  uint64_t volume_offset, uint64_t volume_bytes) {
   if (geometry.cluster_size == 0 || kReadBytes % geometry.cluster_size) {
     *error = "the cluster size " + std::to_string(geometry.cluster_size) + " does not divide the read size";
     return false;
@@ -164,7 +172,7 @@ bool ImageRegions(const std::string& image, const ImageGeometry& geometry,
     return false;
   }
   posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  const auto size = static_cast<uint64_t>(facts.st_size);
+  const auto file_size = static_cast<uint64_t>(facts.st_size);
   RegionHasher hasher(geometry, bitmap, files);
   std::vector<uint8_t> buffer(kReadBytes);
   const auto stopped = [&] {
@@ -172,49 +180,62 @@ bool ImageRegions(const std::string& image, const ImageGeometry& geometry,
     *error = "stopped while hashing " + image;
     return true;
   };
-  for (uint64_t at = 0; at < size;) {
-    // Where the next data starts; a file system without holes says "here".
-    off_t data = lseek(fd, static_cast<off_t>(at), SEEK_DATA);
-    if (data < 0) data = errno == ENXIO ? static_cast<off_t>(size) : static_cast<off_t>(at);
-    // Hole bytes are whole clusters only: a cluster split between a hole and
-    // data is read.
-    uint64_t hole_end = std::min<uint64_t>(static_cast<uint64_t>(data), size);
-    hole_end -= (hole_end - at) % geometry.cluster_size;
-    if (static_cast<uint64_t>(data) >= size) hole_end = size;
-    while (at < hole_end) {
-      if (stopped()) return false;
-      const auto piece = static_cast<std::size_t>(std::min<uint64_t>(kReadBytes, hole_end - at));
-      hasher.Feed(nullptr, piece);
-      at += piece;
-    }
-    if (at >= size) break;
-    off_t hole = lseek(fd, static_cast<off_t>(at), SEEK_HOLE);
-    uint64_t data_end = hole < 0 ? size : std::min<uint64_t>(static_cast<uint64_t>(hole), size);
-    if (data_end <= at) data_end = std::min<uint64_t>(size, at + geometry.cluster_size);
-    while (at < data_end) {
-      if (stopped()) return false;
-      // Whole clusters, so the next hole starts on a cluster boundary.
-      uint64_t want = std::min<uint64_t>(kReadBytes, data_end - at);
-      if (at + want < size && want % geometry.cluster_size)
-        want = std::min<uint64_t>(size - at, want + geometry.cluster_size - want % geometry.cluster_size);
-      std::size_t got = 0;
-      while (got < want) {
-        const ssize_t n = pread(fd, buffer.data() + got, static_cast<std::size_t>(want) - got,
-                                static_cast<off_t>(at + got));
-        if (n < 0 && errno == EINTR) {
-          if (stopped()) return false;
-          continue;
-        }
-        if (n <= 0) {
-          *error = "reading " + image + " failed: " + (n < 0 ? std::strerror(errno) : "it ended early");
-          return false;
-        }
-        got += static_cast<std::size_t>(n);
+  // A disk's bytes around its volume count in the image's digest only;
+  // clusters are counted from the volume's start.
+  const auto hash = [&](uint64_t begin, uint64_t end, bool volume) {
+    const auto feed = [&](const uint8_t* bytes, std::size_t count) {
+      if (volume) hasher.Feed(bytes, count);
+      else hasher.FeedOutside(bytes, count);
+    };
+    for (uint64_t at = begin; at < end;) {
+      // Where the next data starts; a file system without holes says "here".
+      off_t data = lseek(fd, static_cast<off_t>(at), SEEK_DATA);
+      if (data < 0) data = errno == ENXIO ? static_cast<off_t>(end) : static_cast<off_t>(at);
+      // Hole bytes are whole clusters only: a cluster split between a hole and
+      // data is read.
+      uint64_t hole_end = std::min<uint64_t>(static_cast<uint64_t>(data), end);
+      hole_end -= (hole_end - at) % geometry.cluster_size;
+      if (static_cast<uint64_t>(data) >= end) hole_end = end;
+      while (at < hole_end) {
+        if (stopped()) return false;
+        const auto piece = static_cast<std::size_t>(std::min<uint64_t>(kReadBytes, hole_end - at));
+        feed(nullptr, piece);
+        at += piece;
       }
-      hasher.Feed(buffer.data(), got);
-      at += got;
+      if (at >= end) break;
+      off_t hole = lseek(fd, static_cast<off_t>(at), SEEK_HOLE);
+      uint64_t data_end = hole < 0 ? end : std::min<uint64_t>(static_cast<uint64_t>(hole), end);
+      if (data_end <= at) data_end = std::min<uint64_t>(end, at + geometry.cluster_size);
+      while (at < data_end) {
+        if (stopped()) return false;
+        // Whole clusters, so the next hole starts on a cluster boundary.
+        uint64_t want = std::min<uint64_t>(kReadBytes, data_end - at);
+        if (at + want < end && want % geometry.cluster_size)
+          want = std::min<uint64_t>(end - at, want + geometry.cluster_size - want % geometry.cluster_size);
+        std::size_t got = 0;
+        while (got < want) {
+          const ssize_t n = pread(fd, buffer.data() + got, static_cast<std::size_t>(want) - got,
+                                  static_cast<off_t>(at + got));
+          if (n < 0 && errno == EINTR) {
+            if (stopped()) return false;
+            continue;
+          }
+          if (n <= 0) {
+            *error = "reading " + image + " failed: " + (n < 0 ? std::strerror(errno) : "it ended early");
+            return false;
+          }
+          got += static_cast<std::size_t>(n);
+        }
+        feed(buffer.data(), got);
+        at += got;
+      }
     }
-  }
+    return true;
+  };
+  const uint64_t volume_end = std::min(file_size, volume_offset + std::min(volume_bytes, file_size));
+  if (!hash(0, std::min(volume_offset, file_size), false) ||
+      !hash(std::min(volume_offset, file_size), volume_end, true) || !hash(volume_end, file_size, false))
+    return false;
   hasher.Finish(digests);
   return true;
 }

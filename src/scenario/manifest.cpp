@@ -95,7 +95,8 @@ Json Texts(const std::vector<std::string>& texts) {
   return array;
 }
 
-Json RunsJson(const std::vector<StreamRun>& runs, uint32_t sectors_per_cluster) {
+// `disk_sector`: the volume's first sector on its disk (0 for a bare volume).
+Json RunsJson(const std::vector<StreamRun>& runs, uint32_t sectors_per_cluster, uint64_t disk_sector) {
   Json array = Json::array();
   for (const StreamRun& run : runs) {
     Json entry;
@@ -105,6 +106,8 @@ Json RunsJson(const std::vector<StreamRun>& runs, uint32_t sectors_per_cluster) 
       entry["clusters"] = run.clusters;
       entry["first_sector"] = nullptr;
       entry["last_sector"] = nullptr;
+      entry["disk_first_sector"] = nullptr;
+      entry["disk_last_sector"] = nullptr;
     } else {
       const auto first = static_cast<uint64_t>(run.lcn);
       entry["first_cluster"] = first;
@@ -112,6 +115,8 @@ Json RunsJson(const std::vector<StreamRun>& runs, uint32_t sectors_per_cluster) 
       entry["clusters"] = run.clusters;
       entry["first_sector"] = first * sectors_per_cluster;
       entry["last_sector"] = (first + run.clusters) * sectors_per_cluster - 1;
+      entry["disk_first_sector"] = disk_sector + first * sectors_per_cluster;
+      entry["disk_last_sector"] = disk_sector + (first + run.clusters) * sectors_per_cluster - 1;
     }
     entry["sectors"] = run.clusters * sectors_per_cluster;
     array.push_back(entry);
@@ -127,7 +132,7 @@ std::string Hex(uint64_t value) {
   return text;
 }
 
-std::string RunsText(const std::vector<StreamRun>& runs, uint32_t scale) {
+std::string RunsText(const std::vector<StreamRun>& runs, uint32_t scale, uint64_t base = 0) {
   std::string text;
   for (const StreamRun& run : runs) {
     if (!text.empty()) text += ", ";
@@ -135,7 +140,7 @@ std::string RunsText(const std::vector<StreamRun>& runs, uint32_t scale) {
       text += "hole (" + std::to_string(run.clusters * scale) + ")";
       continue;
     }
-    const uint64_t first = static_cast<uint64_t>(run.lcn) * scale;
+    const uint64_t first = base + static_cast<uint64_t>(run.lcn) * scale;
     const uint64_t count = run.clusters * scale;
     text += std::to_string(first) + "-" + std::to_string(first + count - 1) + " (" + std::to_string(count) + ")";
   }
@@ -156,6 +161,10 @@ std::string ManifestJson(const Recipe& recipe, const ScenarioResult& result,
   head["sector_size"] = result.geometry.sector_size;
   head["cluster_count"] = result.geometry.cluster_count;
   head["serial_number"] = Hex(result.serial_number);
+  // Where the volume lies in the image: a bare volume is all of it.
+  head["partition_table"] = recipe.partition_table.empty() ? "none" : recipe.partition_table;
+  head["volume_offset_bytes"] = recipe.volume_offset;
+  head["volume_bytes"] = recipe.partition_table.empty() ? digests.image_bytes : recipe.volume_bytes;
   head["seed"] = recipe.seed;
   head["time"] = recipe.time;
   // The recipe as read; a recipe the library cannot take back is kept as text.
@@ -222,7 +231,7 @@ std::string ManifestJson(const Recipe& recipe, const ScenarioResult& result,
     if (!file.slack_sha256.empty()) entry["slack_sha256"] = file.slack_sha256;
     entry["state"] = file.state;
     entry["resident"] = file.resident;
-    entry["runs"] = RunsJson(file.runs, spc);
+    entry["runs"] = RunsJson(file.runs, spc, recipe.volume_offset / result.geometry.sector_size);
     entry["notes"] = Texts(file.notes);
     entries.push_back(entry);
   }
@@ -243,6 +252,13 @@ std::string ManifestTable(const Recipe& recipe, const ScenarioResult& result,
                 static_cast<unsigned long long>(result.geometry.cluster_count),
                 Hex(result.serial_number).c_str(), static_cast<unsigned long long>(recipe.seed));
   text += line;
+  if (!recipe.partition_table.empty()) {
+    std::snprintf(line, sizeof line, "Disk:     %s partition table, the volume at byte %llu (sector %llu)\n",
+                  recipe.partition_table == "gpt" ? "GPT" : "MBR",
+                  static_cast<unsigned long long>(recipe.volume_offset),
+                  static_cast<unsigned long long>(recipe.volume_offset / result.geometry.sector_size));
+    text += line;
+  }
   for (const AgingSummary& aging : result.aging) {
     std::snprintf(line, sizeof line,
                   "Aged:     %s: %llu files made, %llu deleted; free space in %llu pieces (%llu asked): %s\n",
@@ -283,6 +299,8 @@ std::string ManifestTable(const Recipe& recipe, const ScenarioResult& result,
     } else {
       text += "   clusters: " + RunsText(file.runs, 1) + "\n";
       text += "   sectors:  " + RunsText(file.runs, spc) + "\n";
+      if (!recipe.partition_table.empty())
+        text += "   on disk:  " + RunsText(file.runs, spc, recipe.volume_offset / result.geometry.sector_size) + "\n";
     }
     for (const std::string& note : file.notes) text += "   - " + note + "\n";
   }
@@ -334,6 +352,18 @@ bool ReadManifest(const std::string& text, Manifest* manifest, std::string* erro
     return fail("\"sector_size\" is missing");
   manifest->sector_size = static_cast<uint32_t>(number);
   manifest->image_sha256 = GetText(root, "image_sha256");
+  // Absent from manifests of bare volumes made before disks could be made.
+  if (root.contains("volume_offset_bytes") && !GetUnsigned(root, "volume_offset_bytes", &manifest->volume_offset))
+    return fail("\"volume_offset_bytes\" is not a whole number");
+  if (root.contains("volume_bytes") && !GetUnsigned(root, "volume_bytes", &manifest->volume_bytes))
+    return fail("\"volume_bytes\" is not a whole number");
+  manifest->partition_table = GetText(root, "partition_table");
+  if (manifest->partition_table == "none") manifest->partition_table.clear();
+  if (manifest->partition_table != "" && manifest->partition_table != "mbr" && manifest->partition_table != "gpt")
+    return fail("\"partition_table\" is none, mbr or gpt");
+  if (!manifest->partition_table.empty() && (manifest->volume_offset == 0 || manifest->volume_bytes == 0))
+    return fail("a disk's manifest gives \"volume_offset_bytes\" and \"volume_bytes\"");
+  GetUnsigned(root, "seed", &manifest->seed);
   manifest->metadata_sha256 = GetText(root, "metadata_sha256");
   if (const auto free = root.find("free_space"); free != root.end() && free->is_object())
     manifest->free_sha256 = GetText(*free, "sha256");

@@ -17,6 +17,10 @@ std::string ManifestTable(const Recipe& recipe, const ScenarioResult& result,
 struct Manifest {
   uint32_t cluster_size = 0;
   uint32_t sector_size = 0;
+  uint64_t volume_offset = 0;  // bytes from a disk's start to its volume; 0 for a bare volume
+  uint64_t volume_bytes = 0;   // 0 when not given: the whole image
+  std::string partition_table;  // "mbr" or "gpt" on a disk, else ""
+  uint64_t seed = 0;
   std::string image_sha256;
   std::string free_sha256;
   std::string metadata_sha256;

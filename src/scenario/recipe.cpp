@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "scenario/content.h"
+#include "scenario/partition_table.h"
 #include "scenario/picture.h"
 #include "scenario/strict_json.h"
 #include "fragment/fragment_job.h"
@@ -85,6 +86,7 @@ class Reader {
   bool Content(const Json& step, const std::string& place, FileRecipe* file, bool size_optional);
   bool File(const Json& step, const std::string& place, FileRecipe* file, bool size_optional);
   bool Volume(const Json& volume, const std::string& place);
+  bool Disk(const Json& volume, const std::string& place);
   bool Layout(const Json& step, const std::string& place, Step* out);
   bool Step(const Json& step, const std::string& place, scenario::Step* out);
 
@@ -321,7 +323,8 @@ bool Reader::File(const Json& step, const std::string& place, FileRecipe* file, 
 
 bool Reader::Volume(const Json& volume, const std::string& place) {
   if (!volume.is_object()) return Fail(place, "is an object: {\"size\": \"64M\", ...}");
-  if (!OnlyKeys(volume, place, "\"volume\"", {"size", "cluster_size", "sector_size", "label", "freed"}))
+  if (!OnlyKeys(volume, place, "\"volume\"", {"size", "cluster_size", "sector_size", "label", "freed",
+                                                 "partition_table", "offset"}))
     return false;
   uint64_t number = recipe_.cluster_size;
   if (!Unsigned(volume, place, "cluster_size", false, 512, 65536, &number)) return false;
@@ -352,6 +355,35 @@ bool Reader::Volume(const Json& volume, const std::string& place) {
       return Fail(Member(place, "freed"), "takes \"zero\" or \"keep\"");
     recipe_.keep_freed = *freed == "keep";
   }
+  return Disk(volume, place);
+}
+
+bool Reader::Disk(const Json& volume, const std::string& place) {
+  const auto table = volume.find("partition_table");
+  if (table == volume.end()) {
+    if (volume.contains("offset")) return Fail(Member(place, "offset"), "goes with \"partition_table\"");
+    return true;
+  }
+  if (!table->is_string() || (*table != "mbr" && *table != "gpt"))
+    return Fail(Member(place, "partition_table"), "takes \"mbr\" or \"gpt\"");
+  recipe_.partition_table = table->get<std::string>();
+  const uint32_t sector = recipe_.sector_size;
+  if (sector < 512)
+    return Fail(Member(place, "partition_table"), "needs sectors of at least 512 bytes (\"sector_size\")");
+  recipe_.volume_offset = 1u << 20;
+  const std::string where = Member(place, "offset");
+  if (const auto offset = volume.find("offset"); offset != volume.end() && !Size(*offset, where, &recipe_.volume_offset))
+    return false;
+  const uint64_t smallest = SmallestOffset(recipe_.partition_table, sector);
+  if (recipe_.volume_offset % sector || recipe_.volume_offset < smallest)
+    return Fail(where, "takes a multiple of the " + std::to_string(sector) + "-byte sector, at least " +
+                           std::to_string(smallest) + " for " + recipe_.partition_table + " (default 1M)");
+  // An MBR, and NTFS's count of the sectors before it, hold 32 bits.
+  const uint64_t sectors = (recipe_.volume_bytes + sector - 1) / sector;
+  if (recipe_.volume_offset / sector > 0xFFFFFFFFu)
+    return Fail(where, "lies past the 2^32 sectors NTFS counts before its volume");
+  if (recipe_.partition_table == "mbr" && sectors > 0xFFFFFFFFu)
+    return Fail(Member(place, "size"), "holds more than the 2^32 sectors an MBR can count (gpt can)");
   return true;
 }
 

@@ -78,6 +78,10 @@ struct Recipe {
   uint32_t cluster_size = 4096;
   uint32_t sector_size = 512;
   std::string label = "Scenario";
+  // A whole disk around the volume: "mbr" or "gpt" ("" for a bare volume),
+  // with the volume's partition `volume_offset` bytes from the disk's start.
+  std::string partition_table;
+  uint64_t volume_offset = 0;
   uint64_t seed = 0;
   int64_t time = 1577836800;  // 2020-01-01 00:00:00 UTC
   std::vector<Step> steps;

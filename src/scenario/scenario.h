@@ -89,10 +89,12 @@ bool BuildScenario(const Recipe& recipe, const std::string& image, ScenarioResul
 // space and its metadata, given the cluster bitmap and the runs of the listed
 // allocated files. Holes are not read but hashed as the zeros they are.
 // False with a line for people on failure; when `stop` turns true it ends
-// between reads and says so.
+// between reads and says so. On a disk, the volume's `volume_bytes` start
+// `volume_offset` bytes in; the rest counts in the image's SHA-256 only.
 bool ImageRegions(const std::string& image, const ImageGeometry& geometry,
                   const std::vector<uint8_t>& bitmap, const std::vector<FileRecord>& files,
-                  const std::atomic<bool>* stop, RegionDigests* digests, std::string* error);
+                  const std::atomic<bool>* stop, RegionDigests* digests, std::string* error,
+                  uint64_t volume_offset = 0, uint64_t volume_bytes = UINT64_MAX);
 
 // The SHA-256 of the bytes of a stream's clusters past its size.
 uint32_t DigestOfSlack(ImageFiles& files, const FileRecord& file, uint32_t cluster_size,

@@ -10,6 +10,7 @@
 #include "scenario/content.h"
 #include "scenario/format_image.h"
 #include "scenario/job_record.h"
+#include "scenario/partition_table.h"
 #include "fragment/fragment_file.h"
 #include "fragment/fragment_job.h"
 #include "fragment/placement_names.h"
@@ -510,7 +511,13 @@ bool ScenarioBuild::Run(std::string* error) {
     std::fprintf(progress_, "hashing the image\n");
     std::fflush(progress_);
   }
-  return ImageRegions(image_, result_->geometry, bitmap_, result_->files, stop_, &result_->digests, error);
+  if (recipe_.partition_table.empty())
+    return ImageRegions(image_, result_->geometry, bitmap_, result_->files, stop_, &result_->digests, error);
+  const DiskShape disk{recipe_.partition_table, recipe_.volume_offset, recipe_.sector_size, recipe_.volume_bytes,
+                       recipe_.seed};
+  return WrapVolumeInDisk(image_, disk, stop_, error) &&
+         ImageRegions(image_, result_->geometry, bitmap_, result_->files, stop_, &result_->digests, error,
+                      disk.offset, disk.volume_bytes);
 }
 
 bool BuildScenario(const Recipe& recipe, const std::string& image, ScenarioResult* result,

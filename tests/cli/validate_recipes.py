@@ -37,6 +37,8 @@ refused = {
     "relative path": recipe({"op": "delete", "path": "a/b"}),
     "unknown op": recipe({"op": "shred", "path": "/a"}),
     "freed other than zero or keep": recipe(good_step, {"size": "8M", "freed": "wipe"}),
+    "unknown partition table": recipe(good_step, {"size": "8M", "partition_table": "apm"}),
+    "offset without a partition table": recipe(good_step, {"size": "8M", "offset": "1M"}),
 }
 for name, instance in refused.items():
     if validator.is_valid(instance):
