@@ -504,6 +504,7 @@ bool ScenarioBuild::Run(std::string* error) {
     std::fprintf(progress_, "hashing the image\n");
     std::fflush(progress_);
   }
+  result_->bitmap = bitmap_;
   return ImageRegions(image_, result_->geometry, bitmap_, result_->files, stop_, &result_->digests, error);
 }
 
