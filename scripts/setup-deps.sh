@@ -9,9 +9,10 @@ packages_for() {
   case "$1" in
     # Scenario images: recipes read with nlohmann-json, pictures encoded with
     # libjpeg-turbo and libpng; the tests check them with djpeg, pngcheck,
-    # foremost, python3-jsonschema and sgdisk (gdisk). The package test needs dpkg-dev
+    # foremost, python3-jsonschema, sgdisk (gdisk), and render the layout map
+    # with rsvg-convert (librsvg2-bin). The package test needs dpkg-dev
     # (dependencies) and lintian.
-    native) echo "cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev ntfs-3g ntfs-3g-dev libssl-dev sleuthkit gdisk nlohmann-json3-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev libjpeg-turbo-progs pngcheck foremost python3 python3-jsonschema dpkg-dev lintian" ;;
+    native) echo "cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev ntfs-3g ntfs-3g-dev libssl-dev sleuthkit gdisk nlohmann-json3-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev libjpeg-turbo-progs pngcheck foremost python3 python3-jsonschema librsvg2-bin dpkg-dev lintian" ;;
     windows) echo "cmake ninja-build googletest g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 wine64 wine fonts-wine ntfs-3g nlohmann-json3-dev" ;;
     screenshot) echo "xvfb xauth imagemagick" ;;
     # clang with its sanitizer and libFuzzer runtimes (build-sanitize.sh).

@@ -18,6 +18,7 @@
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "scenario/content.h"
+#include "scenario/layout_map_svg.h"
 #include "scenario/manifest.h"
 #include "scenario/partition_table.h"
 #include "scenario/scenario.h"
@@ -77,6 +78,17 @@ bool WriteText(const std::string& path, const std::string& text) {
   return out.good();
 }
 
+// Written under a name of its own and renamed: never a half-written file.
+bool WriteWhole(const std::string& path, const std::string& text, std::string* error) {
+  const std::string building = path + ".building-" + std::to_string(::getpid());
+  std::error_code fs_error;
+  if (!WriteText(building, text)) *error = std::strerror(errno);
+  else fs::rename(building, path, fs_error);
+  if (fs_error) *error = fs_error.message();
+  fs::remove(building, fs_error);
+  return error->empty();
+}
+
 int Build(const std::string& recipe_path, const std::string& image, bool force, bool quiet,
           bool allow_host_path) {
   std::string text, error;
@@ -124,6 +136,8 @@ int Build(const std::string& recipe_path, const std::string& image, bool force, 
   const std::string json_path = image + ".manifest.json", table_path = image + ".manifest.txt";
   fs::remove(json_path, fs_error);  // a manifest of an earlier image must not outlive it
   fs::remove(table_path, fs_error);
+  const std::string map_path = image + ".map.svg";
+  fs::remove(map_path, fs_error);
   fs::rename(building, image, fs_error);
   if (fs_error) {
     fs::remove(building, fs_error);
@@ -137,6 +151,11 @@ int Build(const std::string& recipe_path, const std::string& image, bool force, 
     std::fprintf(stderr, "shardix scenario: writing the manifest beside %s failed\n", image.c_str());
     return kExitFailure;
   }
+  error.clear();
+  if (!WriteWhole(map_path, LayoutMapSvg(result, name), &error)) {
+    std::fprintf(stderr, "shardix scenario: writing the map %s failed: %s\n", map_path.c_str(), error.c_str());
+    return kExitFailure;
+  }
   std::size_t listed = 0, deleted = 0;
   for (const FileRecord& file : result.files) {
     listed += file.listed;
@@ -147,6 +166,7 @@ int Build(const std::string& recipe_path, const std::string& image, bool force, 
               image.c_str(), static_cast<unsigned long long>(result.digests.image_bytes),
               result.digests.image_sha256.c_str(), listed, deleted, result.remnants.size(),
               json_path.c_str(), table_path.c_str());
+  std::printf("Map:      %s\n", map_path.c_str());
   for (const std::string& warning : result.warnings)
     std::fprintf(stderr, "shardix scenario: warning: %s\n", warning.c_str());
   return kExitSuccess;

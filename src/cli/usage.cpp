@@ -61,7 +61,8 @@ constexpr CommandHelp kCommands[] = {
      "shardix scenario RECIPE OUT.img [--force] [--quiet] [--allow-host-path]\n"
      "       shardix scenario --verify MANIFEST IMAGE\n",
      "Build a test image from a recipe (JSON, see docs/scenarios.md), with a\n"
-     "manifest of where every file lies: OUT.img.manifest.json and .manifest.txt.\n"
+     "manifest of where every file lies: OUT.img.manifest.json and .manifest.txt,\n"
+     "and a picture of the layout: OUT.img.map.svg.\n"
      "The same recipe gives the same image, byte for byte. Linux builds only.\n"
      "      --force    replace OUT.img if it exists\n"
      "  -q, --quiet    print only the result\n"

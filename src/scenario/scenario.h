@@ -75,6 +75,7 @@ struct ScenarioResult {
   std::vector<std::string> warnings;  // results that differ from what was asked
   std::vector<Remnant> remnants;
   RegionDigests digests;
+  std::vector<uint8_t> bitmap;  // the cluster bitmap at the end: which clusters are in use
 };
 
 // Makes `image` (which must not exist) and carries out the recipe's steps

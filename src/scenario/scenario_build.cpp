@@ -511,6 +511,7 @@ bool ScenarioBuild::Run(std::string* error) {
     std::fprintf(progress_, "hashing the image\n");
     std::fflush(progress_);
   }
+  result_->bitmap = bitmap_;
   if (recipe_.partition_table.empty())
     return ImageRegions(image_, result_->geometry, bitmap_, result_->files, stop_, &result_->digests, error);
   const DiskShape disk{recipe_.partition_table, recipe_.volume_offset, recipe_.sector_size, recipe_.volume_bytes,
