@@ -123,8 +123,10 @@ void PrintTable(const ScoreResult& result) {
   std::printf("\nSummary: %llu files: %s; false positives: %llu of %zu recovered files\n",
               static_cast<unsigned long long>(result.total.files), CountsText(result.total).c_str(),
               static_cast<unsigned long long>(result.false_positives), result.recovered.size());
+  std::printf("By layout:\n");
   for (const auto& [layout, counts] : result.by_layout)
     std::printf("  %-15s %s\n", layout.c_str(), CountsText(counts).c_str());
+  std::printf("By state:\n");
   for (const auto& [state, counts] : result.by_state)
     std::printf("  %-15s %s\n", state.c_str(), CountsText(counts).c_str());
   if (result.empty_recovered)
