@@ -24,9 +24,10 @@ jpg y 20000000 \xff\xd8\xff \xff\xd9
 png y 20000000 \x89PNG\x0d\x0a\x1a\x0a IEND\xae\x42\x60\x82
 EOF
 
-foremost_version=$(foremost -V 2>&1 | head -1 | grep -o '[0-9][0-9.]*' | head -1)
-scalpel_version=$(scalpel -V 2>&1 | grep -o 'version [0-9.]*' | head -1 | cut -d' ' -f2)
-photorec_version=$(photorec /version 2>&1 | grep -m1 '^Version' | cut -d' ' -f2)
+version() { "$@" 2>&1 | grep -o -m1 '[Vv]ersion:\? [0-9][0-9.]*' | grep -o '[0-9][0-9.]*' || true; }
+foremost_version=$(foremost -V 2>&1 | head -1 | grep -o '[0-9][0-9.]*' || true)
+scalpel_version=$(version scalpel -V)
+photorec_version=$(version photorec /version)
 
 # The pictures' verdicts and the false positives of one score, as "W / P / M / FP".
 cell() {
@@ -54,7 +55,7 @@ carve() {  # TOOL IMAGE OUT
   find "$out/r" \( -name audit.txt -o -name report.xml \) -type f -exec mv {} "$out/logs/" \;
 }
 
-printf '%-24s  %-16s  %-16s  %-16s\n' "Carving level" "foremost" "scalpel" "photorec"
+printf '%-24s  %-16s  %-16s  %s\n' "Carving level" "foremost" "scalpel" "photorec"
 for recipe in "$examples"/carve-*.json "$@"; do
   name=$(basename "$recipe" .json)
   image=$dir/$name.img
@@ -65,7 +66,7 @@ for recipe in "$examples"/carve-*.json "$@"; do
     "$shardix" score --json "$image.manifest.json" "$dir/$name-$tool/r" >"$dir/$name-$tool/score.json"
     row+=$(printf '  %-16s' "$(cell "$dir/$name-$tool/score.json")")
   done
-  echo "$row"
+  echo "${row%"${row##*[! ]}"}"
 done
 echo "Pictures whole / partial / missed / false positives: foremost $foremost_version, scalpel $scalpel_version, photorec $photorec_version"
 echo "Scores and what each carver wrote: $dir"
