@@ -159,6 +159,8 @@ class Scorer {
     if (cluster_size_ == 0 || cluster_size_ > (1u << 20)) return not_manifest("\"cluster_size\" is missing");
     result_->cluster_size = static_cast<uint32_t>(cluster_size_);
     image_bytes_ = Unsigned(root, "image_bytes");
+    // A volume inside a partitioned disk image starts this far into it.
+    volume_offset_ = Unsigned(root, "volume_offset_bytes");
     // The image lies beside its manifest, under the name the manifest gives.
     result_->image = (std::filesystem::path(path).parent_path() / std::filesystem::path(image).filename()).native();
     const auto files = root.find("files");
@@ -282,7 +284,7 @@ class Scorer {
   }
 
   bool ReadCluster(int fd, int64_t lcn, std::size_t length, uint8_t* data) {
-    const off_t at = static_cast<off_t>(lcn) * static_cast<off_t>(cluster_size_);
+    const off_t at = static_cast<off_t>(volume_offset_) + static_cast<off_t>(lcn) * static_cast<off_t>(cluster_size_);
     std::size_t got = 0;
     while (got < length) {
       const ssize_t n = ::pread(fd, data + got, length - got, at + static_cast<off_t>(got));
@@ -374,7 +376,7 @@ class Scorer {
   const ScoreProgress& progress_;
   ScoreResult* result_;
   std::string* error_;
-  uint64_t cluster_size_ = 0, image_bytes_ = 0;
+  uint64_t cluster_size_ = 0, image_bytes_ = 0, volume_offset_ = 0;
   uint64_t done_ = 0, reported_ = 0, total_ = 0;
   std::vector<Original> originals_;
   Taken taken_;
