@@ -23,6 +23,7 @@ int RunFragment(const std::vector<std::string>& args);
 int RunDefragment(const std::vector<std::string>& args);
 int RunVolumeInfo(const std::vector<std::string>& args);
 int RunScenario(const std::vector<std::string>& args);
+int RunScore(const std::vector<std::string>& args);
 
 // On stderr, how to name a file the layer could not reach (outside Windows
 // only files inside NTFS images can be), when that is why it failed.

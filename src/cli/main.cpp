@@ -35,6 +35,17 @@ int Scenario(const std::vector<std::string>& args) {
 #endif
 }
 
+// Scoring reads scenario manifests, which only those builds make.
+int Score(const std::vector<std::string>& args) {
+#ifdef SHARDIX_HAVE_SCENARIO
+  return shardix::cli::RunScore(args);
+#else
+  (void)args;
+  std::fputs("shardix score: not in this build: it goes with scenario images, on Linux\n", stderr);
+  return shardix::cli::kExitFailure;
+#endif
+}
+
 }  // namespace
 
 namespace {
@@ -73,7 +84,7 @@ int Run(const std::vector<std::string>& argv) {
   } kRunners[] = {{"analyze", RunAnalyze},         {"fragment", RunFragment},
                   {"defragment", RunDefragment},   {"volume-info", RunVolumeInfo},
                   {"check", RunCheck},             {"scenario", Scenario},
-                  {"demo", RunDemo}};
+                  {"score", Score},                {"demo", RunDemo}};
   for (const auto& runner : kRunners) {
     if (command != runner.name) continue;
     if (AsksForHelp(args)) {

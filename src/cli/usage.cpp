@@ -70,6 +70,13 @@ constexpr CommandHelp kCommands[] = {
      "      --verify   check the image against the manifest: files, slack, remnants,\n"
      "                 free space and metadata; names each place that changed;\n"
      "                 exit status 0 only when nothing did\n"},
+    {"score", "shardix score MANIFEST FOLDER [--json]\n",
+     "Grade what a recovery tool wrote under FOLDER against a scenario image's\n"
+     "manifest (the image itself read beside it): each file of the image whole\n"
+     "(a recovered file equals it), partial (recovered files hold some of its\n"
+     "clusters; the share found) or missed, and each recovered file that matches\n"
+     "none a false positive. Linux builds only.\n"
+     "      --json     one JSON object (docs/score.schema.json)\n"},
     {"demo", "shardix demo [DIR] [--force]\n",
      "Make a fresh NTFS image with files on it (in DIR, or a new temporary folder)\n"
      "and run the commands on it.\n"

@@ -163,7 +163,7 @@ TEST(CommandLine, NumbersHelpAndVersionFollowTheConventionsAndRefusalsTouchNothi
   EXPECT_EQ(ReadHostFile(image), before);
 
   for (const char* command :
-       {"analyze", "fragment", "defragment", "volume-info", "check", "scenario", "demo"}) {
+       {"analyze", "fragment", "defragment", "volume-info", "check", "scenario", "score", "demo"}) {
     CliRun help = Shardix(std::string(command) + " --help");
     EXPECT_EQ(help.status, 0) << command;
     EXPECT_EQ(help.out.rfind(std::string("usage: shardix ") + command, 0), 0u) << help.out;
