@@ -12,12 +12,12 @@ namespace shardix::cli {
 #ifndef SHARDIX_HAVE_NTFSIMAGE
 // Built without the image backend: there is nothing to make a demo on.
 bool MakeDemoImage(const std::string&, bool, DemoImage*) {
-  std::fputs("shardix demo: this build cannot reach NTFS images\n", stderr);
+  std::fputs("shardix: this build cannot reach NTFS images\n", stderr);
   return false;
 }
 
 int RunCheck(const std::vector<std::string>&) {
-  std::fputs("shardix check: this build cannot reach NTFS images\n", stderr);
+  std::fputs("shardix: this build cannot reach NTFS images\n", stderr);
   return kExitFailure;
 }
 #endif

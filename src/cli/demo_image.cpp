@@ -51,7 +51,7 @@ std::vector<uint8_t> FileBytes(uint64_t size, uint32_t seed) {
 bool Write(const std::string& image, const std::string& inner, uint64_t size, uint32_t seed) {
   std::string error;
   if (WriteFileToImage(image, inner, FileBytes(size, seed), &error) != kErrorSuccess) {
-    std::fprintf(stderr, "shardix demo: writing %s: %s\n", inner.c_str(), error.c_str());
+    std::fprintf(stderr, "shardix: writing %s: %s\n", inner.c_str(), error.c_str());
     return false;
   }
   return true;
@@ -134,14 +134,14 @@ bool MakeDemoImage(const std::string& folder, bool replace, DemoImage* out) {
   std::error_code error;
   out->folder = folder.empty() ? NewTemporaryFolder() : folder;
   if (out->folder.empty() || (!fs::create_directories(out->folder, error) && error)) {
-    std::fprintf(stderr, "shardix demo: cannot make the folder %s: %s\n", out->folder.c_str(),
+    std::fprintf(stderr, "shardix: cannot make the folder %s: %s\n", out->folder.c_str(),
                  error.message().c_str());
     return false;
   }
   out->image = (fs::path(out->folder) / "demo.img").string();
   out->file_path = out->image + "/demo.bin";
   if (fs::exists(fs::symlink_status(out->image, error)) && !replace) {
-    std::fprintf(stderr, "shardix demo: %s exists; nothing was changed (--force replaces it)\n",
+    std::fprintf(stderr, "shardix: %s exists; nothing was changed (--force replaces it)\n",
                  out->image.c_str());
     return false;
   }
@@ -158,7 +158,7 @@ bool MakeDemoImage(const std::string& folder, bool replace, DemoImage* out) {
     std::string message;
     if (DeleteFileFromImage(out->image, "/file" + std::to_string(i) + ".dat", &message) !=
         kErrorSuccess) {
-      std::fprintf(stderr, "shardix demo: deleting a file: %s\n", message.c_str());
+      std::fprintf(stderr, "shardix: deleting a file: %s\n", message.c_str());
       return false;
     }
   }

@@ -14,6 +14,7 @@
 #include "fragment/placement.h"
 #include "volume/error_codes.h"
 #include "volume/image_path.h"
+#include "volume/system_error.h"
 #ifdef SHARDIX_HAVE_NTFSIMAGE
 #include "volume/ntfsimage/ntfs_image.h"
 #endif
@@ -98,7 +99,7 @@ std::string JobOutcomeNote(const JobOutput& output, int result, uint64_t moved,
                                                  " fragments"
                                            : (moved == 1 ? " piece" : " pieces");
     const std::string where = output.volume_name.empty() ? "the disk" : output.volume_name;
-    return "Writing the moves to " + where + " failed (" + ErrorMessage(output.write_error) +
+    return "Writing the moves to " + where + " failed (" + ErrorFromCode(output.write_error).message() +
            "): " + std::to_string(moved) + of + " reached it; the file's data is intact" + now + ".";
   }
   if (output.fragment && result == kFragmentNoRoom && moved == 0 &&
@@ -189,15 +190,17 @@ int PrintPlan(const JobOutput& output, const std::string& status,
 
 int PrintRefusedAnalysis(const JobOutput& output, const TerminalDisplay& analysis,
                          const FileSession& session, const std::string& path) {
+  const bool reported = ReportRefusedAnalysis(path, analysis, session);
   if (output.json) PrintJobJson(output, nullptr, analysis.status(), nullptr, 0);
-  else if (output.quiet) std::printf("%s\n", analysis.status().c_str());
-  else PrintAnalysis(stdout, analysis, ClusterBar::kBefore, output.colour);
-  PrintPathHint(path, session);
+  else if (!reported) std::printf("%s\n", analysis.status().c_str());
+  else if (!output.quiet && !AnalysisIsOnlyStatus(analysis))
+    PrintAnalysis(stdout, analysis, ClusterBar::kBefore, output.colour, false);
   return kExitFailure;
 }
 
 bool RefuseImageInUse(const std::string& path, const char* command, const JobOutput& output) {
 #ifdef SHARDIX_HAVE_NTFSIMAGE
+  (void)command;  // the refusal is the same for every job
   ImagePath split;
   if (!SplitImagePath(path, &split)) return false;
   const std::string in_use = ImageInUseElsewhere(split.image);
@@ -207,9 +210,10 @@ bool RefuseImageInUse(const std::string& path, const char* command, const JobOut
   JobOutput refused = output;
   refused.before = "null";
   if (output.json) PrintJobJson(refused, nullptr, status, nullptr, 0);
-  else std::printf("%s\n", status.c_str());
-  std::fprintf(stderr, "shardix %s: unmount %s (or end the program holding it) and try again\n",
-               command, split.image.c_str());
+  ReportError({"volume-in-use",
+               split.image + " is " + in_use + "; it is left untouched while something else may "
+               "write it: unmount it (or end the program holding it) and try again",
+               split.image, ""});
   return true;
 #else
   (void)path, (void)command, (void)output;

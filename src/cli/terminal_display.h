@@ -78,8 +78,12 @@ class TerminalDisplay : public Display {
 // The analysis as the window shows it, as text on `out`: the bar in
 // characters ('#' the file, '.' the rest, with a legend), coloured as the
 // window's when `colour`. The status line is left out when it was printed
-// as it came.
-void PrintAnalysis(FILE* out, const TerminalDisplay& display, ClusterBar bar, bool colour);
+// as it came, or when `with_status` is false (it went to the error stream).
+void PrintAnalysis(FILE* out, const TerminalDisplay& display, ClusterBar bar, bool colour,
+                   bool with_status = true);
+// A size line of the display's ("6.0 MB (1536 Clusters) ...", counted in
+// 1024s) in the binary units it is counted in ("6.0 MiB (1536 ...").
+std::string BinaryUnits(const std::string& size);
 // The analysis object of --json.
 // `side` picks the "% Fragmented" value: before or after a job.
 std::string AnalysisJson(const TerminalDisplay& display, const FileSession& session,
