@@ -95,7 +95,8 @@ int RunFragment(const std::vector<std::string>& words) {
                           method, static_cast<int>(slider), &params)) {
     job.FinishProgress();
     if (output.json) PrintJobJson(output, nullptr, job.status(), nullptr, 0);
-    else if (!job.echoes_status()) std::printf("%s\n", job.status().c_str());
+    else if (!ReportErrorStatus(job.status(), job.echoes_status()) && !job.echoes_status())
+      std::printf("%s\n", job.status().c_str());
     return kExitFailure;
   }
   output.fragment_size = params.fragment_size;

@@ -10,6 +10,7 @@
 #include "cli/stop_signals.h"
 #include "analysis/job_display.h"
 #include "display/job_context.h"
+#include "display/text_util.h"
 #include "fragment/fragment_file.h"
 #include "fragment/placement.h"
 #include "volume/error_codes.h"
@@ -42,7 +43,8 @@ std::string Fragments(uint64_t count) {
 // The status line, and what happened, as the last lines of the text output.
 void PrintOutcome(const JobOutput& output, const TerminalDisplay& job, int result, uint64_t moved,
                   uint64_t fragments_now, bool with_status) {
-  if (with_status && !job.status().empty()) std::printf("%s\n", job.status().c_str());
+  if (with_status && !job.status().empty() && !ReportErrorStatus(job.status(), false))
+    std::printf("%s\n", job.status().c_str());
   const std::string note = JobOutcomeNote(output, result, moved, fragments_now);
   if (!note.empty()) std::printf("%s\n", note.c_str());
   if (output.fragment && output.seed_drawn) std::printf("Seed: %" PRIu32 "\n", output.seed);
@@ -161,6 +163,15 @@ void PrintJobJson(const JobOutput& output, const int* result, const std::string&
   std::printf("%s\n", json.text().c_str());
 }
 
+bool ReportErrorStatus(const std::string& status, bool echoed) {
+  if (!IsErrorStatus(status.c_str())) return false;
+  const std::string prefix = "Error: ";
+  if (!echoed)
+    ReportError({"job-failed", status.rfind(prefix, 0) == 0 ? status.substr(prefix.size()) : status,
+                 "", ""});
+  return true;
+}
+
 std::string DryRunStatus(uint64_t pieces) {
   return "Dry run: " + std::to_string(pieces) + (pieces == 1 ? " piece" : " pieces") +
          " planned; nothing was moved.";
@@ -180,7 +191,7 @@ int PrintPlan(const JobOutput& output, const std::string& status,
                     piece.lcn);
       std::fputc('\n', stdout);
     }
-    std::printf("%s\n", status.c_str());
+    if (!ReportErrorStatus(status, false)) std::printf("%s\n", status.c_str());
     if (result != 0 && output.fragment && output.planned < output.requested)
       std::printf("%s\n", NoRoomNote(output).c_str());
     if (output.fragment && output.seed_drawn) std::printf("Seed: %" PRIu32 "\n", output.seed);
@@ -262,7 +273,8 @@ void PrintJobResult(const JobOutput& output, const TerminalDisplay& job,
   }
   if (!output.quiet) {
     std::fputc('\n', stdout);
-    PrintAnalysis(stdout, job, ClusterBar::kAfter, output.colour);
+    const bool failed = !job.echoes_status() && ReportErrorStatus(job.status(), false);
+    PrintAnalysis(stdout, job, ClusterBar::kAfter, output.colour, !failed);
     std::fputc('\n', stdout);
   }
   PrintOutcome(output, job, result, moved, session.results.fragment_count, output.quiet);

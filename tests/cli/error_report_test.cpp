@@ -88,6 +88,14 @@ TEST_F(ErrorReport, AReportThatCannotBeSavedIsStillPrintedAndTheSaveErrorNamesIt
   EXPECT_NE(run.out.find("Disk summary:"), std::string::npos) << run.out;
 }
 
+TEST_F(ErrorReport, AJobRefusedAfterTheAnalysisKeepsTheAnalysisAsItsResult) {
+  for (const std::string quiet : {"", "--quiet "}) {
+    Streams run = Shardix(scratch_, "fragment " + quiet + "--count 100000 " + ShellQuote(image_ + "/six.bin"));
+    ExpectOneError(run, "shardix: Number of fragments must be between 1 and 1536\n", quiet);
+    EXPECT_EQ(run.out.find("Filename:") != std::string::npos, quiet.empty()) << run.out;
+  }
+}
+
 TEST_F(ErrorReport, SizesCountedIn1024sSaySo) {
   Streams run = Shardix(scratch_, "analyze " + ShellQuote(image_ + "/six.bin"));
   EXPECT_EQ(run.status, 0) << run.err;
