@@ -19,6 +19,7 @@ int RunAnalyze(const std::vector<std::string>& words) {
   const std::string& path = args.positional[0];
   WarnIfImageInUse(path);
   TerminalDisplay display(nullptr);
+  display.SetSubject(path);
   FileSession session;
   bool can_fragment = AnalyzeFile(session, path, display);
   // A refusal is said on stderr; what was read of the file is the result.

@@ -43,7 +43,7 @@ std::string Fragments(uint64_t count) {
 // The status line, and what happened, as the last lines of the text output.
 void PrintOutcome(const JobOutput& output, const TerminalDisplay& job, int result, uint64_t moved,
                   uint64_t fragments_now, bool with_status) {
-  if (with_status && !job.status().empty() && !ReportErrorStatus(job.status(), false))
+  if (with_status && !job.status().empty() && !ReportErrorStatus(job.status(), job.box_shown()))
     std::printf("%s\n", job.status().c_str());
   const std::string note = JobOutcomeNote(output, result, moved, fragments_now);
   if (!note.empty()) std::printf("%s\n", note.c_str());
@@ -273,7 +273,8 @@ void PrintJobResult(const JobOutput& output, const TerminalDisplay& job,
   }
   if (!output.quiet) {
     std::fputc('\n', stdout);
-    const bool failed = !job.echoes_status() && ReportErrorStatus(job.status(), false);
+    const bool failed =
+        !job.echoes_status() && ReportErrorStatus(job.status(), job.box_shown());
     PrintAnalysis(stdout, job, ClusterBar::kAfter, output.colour, !failed);
     std::fputc('\n', stdout);
   }

@@ -29,7 +29,7 @@ CliError AnalysisError(const std::string& path, const TerminalDisplay& analysis,
 bool ReportRefusedAnalysis(const std::string& path, const TerminalDisplay& analysis,
                            const FileSession& session) {
   if (!analysis.StatusIsError()) return false;
-  ReportError(AnalysisError(path, analysis, session));
+  if (!analysis.box_shown()) ReportError(AnalysisError(path, analysis, session));
   return true;
 }
 

@@ -156,8 +156,14 @@ void TerminalDisplay::EnableSettings(bool enable) {
 
 void TerminalDisplay::ShowErrorBox(const std::string& caption, uint32_t code, BoxOwner, BoxIcon) {
   FinishProgress();
-  ReportError({ErrorName(SystemErrorFor(code)), caption + ": " + SystemErrorFor(code).message(),
-               "", ""});
+  box_shown_ = true;
+  // The window's caption names the call that failed; the line leads with
+  // the path and the system's words.
+  const SystemError error = SystemErrorFor(code);
+  std::string text = error.message();
+  while (!text.empty() && text.back() == '.') text.pop_back();
+  text += " (" + caption + ")";
+  ReportError({ErrorName(error), subject_.empty() ? text : subject_ + ": " + text, subject_, ""});
 }
 
 void TerminalDisplay::AddAllocationRow(uint64_t, uint64_t, bool) {}

@@ -46,6 +46,12 @@ class TerminalDisplay : public Display {
   // Leaves the status line and the bar as last drawn and moves below them.
   void FinishProgress();
 
+  // The path an error box is about, named in its line on stderr.
+  void SetSubject(const std::string& path) { subject_ = path; }
+  // An error box was shown (on stderr): it said why, and a later error
+  // status need not say it again.
+  bool box_shown() const { return box_shown_; }
+
   const std::string& status() const { return status_; }
   // Where the job's progress stands: fragments (Fragment) or clusters
   // (Defragment) of progress_maximum().
@@ -64,6 +70,8 @@ class TerminalDisplay : public Display {
   void Redraw();
 
   FILE* live_;
+  std::string subject_;
+  bool box_shown_ = false;
   bool drawn_ = false;  // the live lines are on screen, the cursor after the bar
   uint32_t progress_max_ = 0;
   uint64_t progress_position_ = 0;

@@ -156,6 +156,7 @@ int Run(const Arguments& args) {
   // As the dialog opens: one analysis into empty lists; after a failure
   // (its box already shown) the lists stay empty.
   VolumeInfoDisplay display;
+  display.SetSubject(path);
   const bool analysed =
       AnalyzeVolume(volume.get(), display, VolumeAnalysisMode::kFillLists) == 0;
   AllocationSortState& state = ProcessAllocationSortState();

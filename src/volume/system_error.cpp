@@ -29,8 +29,8 @@ constexpr RefusalText kRefusals[] = {
      "The image is in use by another program (mounted, or locked for writing); unmount it or end "
      "that program, then try again"},
     {kErrorVolumeDirty, "volume-dirty", nullptr},
-    {kErrorDiskCorrupt, "volume-corrupt", "The volume's structures are damaged"},
-    {kErrorFileCorrupt, "file-corrupt", "The file's record or runs are damaged"},
+    {kErrorDiskCorrupt, "volume-corrupt", "The volume's structures are corrupted and unreadable"},
+    {kErrorFileCorrupt, "file-corrupt", "The file's record or runs are corrupted and unreadable"},
     {kErrorFileInvalid, "volume-changed", "The image was changed by something else while open"},
     {kErrorNotSupported, "not-supported", "Not supported for this path"},
     {kErrorWriteProtect, "read-only", "The image can only be read"},

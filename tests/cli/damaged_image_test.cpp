@@ -156,8 +156,8 @@ const std::vector<DamageCase>& Cases() {
         {"check IMG", 1, "Cross-linked clusters: 12"}}},
       {"a path inside the image that does not exist", "",
        [](ImageBytes&, uint64_t) {},
-       {{"volume-info IMG/nonexistent", 1, "cannot find"},
-        {"analyze IMG/nonexistent", 1, "not found"}}},
+       {{"volume-info IMG/nonexistent", 1, "/nonexistent: No such file or directory"},
+        {"analyze IMG/nonexistent", 1, "/nonexistent: No such file or directory"}}},
       {"one attribute list entry's length changed", kListedFile,
        [](ImageBytes& image, uint64_t) {
          // The entry of c.bin's second $DATA extent, made twice as long:
