@@ -106,7 +106,7 @@ while (( done_kills < kills )); do
     (( ++done_kills ))
     (( ++kills_by_size[$size] ))
     if ! grep -q "has started" "$dir/job.out"; then phase=opening
-    elif grep -qE "successfully|^Error" "$dir/job.out"; then phase=finishing
+    elif grep -qE "successfully|^Error|^shardix: [^w]" "$dir/job.out"; then phase=finishing
     else phase=moving
     fi
     (( ++phases[$phase] ))

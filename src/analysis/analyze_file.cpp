@@ -59,6 +59,7 @@ bool AnalyzeFile(FileSession& session, const std::string& typed_name, Display& d
   buffer.push_back('\0');
   char* name = TrimWhitespace(buffer.data());
   session.file.reset();
+  session.open_error.clear();
 
   if (name[0] == '\0') {
     display.SetStatusError("Please enter a valid file to analyze.");
@@ -73,6 +74,7 @@ bool AnalyzeFile(FileSession& session, const std::string& typed_name, Display& d
   const bool stream = IsStreamName(name) &&
                       (open_code != kErrorSuccess || !SplitImagePath(name, &in_image));
   const FileKind kind = session.file && !stream ? session.file->Kind() : FileKind::kOrdinary;
+  if (open_code != kErrorSuccess && !stream) session.open_error = SystemErrorFor(open_code);
   if (open_code != kErrorSuccess || stream || kind == FileKind::kFolder) {
     display.SetStatusError(stream ? std::string(name) + " names a stream (file:stream); only a "
                                                         "file's own data can be analysed"

@@ -7,6 +7,7 @@
 
 #include "analysis/extent_scan.h"
 #include "display/display.h"
+#include "volume/system_error.h"
 #include "volume/volume.h"
 
 namespace shardix {
@@ -18,6 +19,9 @@ struct FileSession {
   std::unique_ptr<Volume> volume;
   std::string analysed_path;
   ScanResults results;
+  // Why the file could not be opened, as the system said it (none when it
+  // opened, or when a name was refused before any open).
+  SystemError open_error;
 };
 
 // Analyses `typed_name` (trimmed first; the caller's text stays as typed).

@@ -16,16 +16,19 @@ int RunAnalyze(const std::vector<std::string>& words) {
   ColourMode colour = ColourMode::kAuto;
   if (const std::string* text = args.Last("--color"); text && !ParseColourMode(*text, &colour))
     return UsageError("analyze", "--color takes auto, always or never");
-  WarnIfImageInUse(args.positional[0]);
+  const std::string& path = args.positional[0];
+  WarnIfImageInUse(path);
   TerminalDisplay display(nullptr);
+  display.SetSubject(path);
   FileSession session;
-  bool can_fragment = AnalyzeFile(session, args.positional[0], display);
+  bool can_fragment = AnalyzeFile(session, path, display);
+  // A refusal is said on stderr; what was read of the file is the result.
+  const bool refused = ReportRefusedAnalysis(path, display, session);
   if (args.Has("--json"))
     std::printf("%s\n", AnalysisJson(display, session, can_fragment).c_str());
-  else
-    PrintAnalysis(stdout, display, ClusterBar::kBefore, UseColour(stdout, colour));
-  PrintPathHint(args.positional[0], session);
-  return display.StatusIsError() ? kExitFailure : kExitSuccess;
+  else if (!refused || !AnalysisIsOnlyStatus(display))
+    PrintAnalysis(stdout, display, ClusterBar::kBefore, UseColour(stdout, colour), !refused);
+  return refused ? kExitFailure : kExitSuccess;
 }
 
 }  // namespace shardix::cli

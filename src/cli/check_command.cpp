@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "cli/cli_error.h"
 #include "cli/commands.h"
 #include "cli/usage.h"
 #include "volume/error_codes.h"
@@ -15,12 +16,14 @@ int RunCheck(const std::vector<std::string>& args) {
   if (args.size() != 1 || args[0].rfind("--", 0) == 0)
     return UsageError("check", args.size() == 1 ? "unknown option " + args[0] : "name one image");
   ConsistencyReport report;
+  ForgetSystemError();
   uint32_t code = CheckImageConsistency(args[0], &report);
   if (code != kErrorSuccess) {
-    std::fprintf(stderr, "shardix check: %s: %s\n", args[0].c_str(), ErrorMessage(code).c_str());
+    CliError error = ErrorAt("cannot check", args[0], SystemErrorFor(code));
     // What the image says that cannot be so, when that is what stopped it.
     if (code == kErrorDiskCorrupt && !ImageLibraryDetail().empty())
-      std::fprintf(stderr, "shardix check: %s\n", ImageLibraryDetail().c_str());
+      error.message += " (" + ImageLibraryDetail() + ")";
+    ReportError(error);
     return kExitFailure;
   }
   WriteConsistencyReport(report, std::cout);

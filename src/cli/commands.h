@@ -6,11 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_error.h"
+
 namespace shardix {
 struct FileSession;
 }
 
 namespace shardix::cli {
+
+class TerminalDisplay;
 
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
@@ -25,9 +29,15 @@ int RunVolumeInfo(const std::vector<std::string>& args);
 int RunScenario(const std::vector<std::string>& args);
 int RunScore(const std::vector<std::string>& args);
 
-// On stderr, how to name a file the layer could not reach (outside Windows
-// only files inside NTFS images can be), when that is why it failed.
-void PrintPathHint(const std::string& path, const FileSession& session);
+// A refused analysis as one error: the system's words for a file that
+// would not open, else the status line's refusal. ReportRefusedAnalysis
+// prints it on stderr when the status is an error, and says whether it did.
+CliError AnalysisError(const std::string& path, const TerminalDisplay& analysis,
+                       const FileSession& session);
+bool ReportRefusedAnalysis(const std::string& path, const TerminalDisplay& analysis,
+                           const FileSession& session);
+// Refused before the file could be read: the status line is all it says.
+bool AnalysisIsOnlyStatus(const TerminalDisplay& analysis);
 // The warning for an image that something else has mounted or holds: it is
 // only read, and may change under the reader.
 void WarnIfImageInUse(const std::string& path);

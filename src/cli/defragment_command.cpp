@@ -33,6 +33,7 @@ int RunDefragment(const std::vector<std::string>& words) {
 
   // The analysis, as Analyze File would show it before the job.
   TerminalDisplay analysis(nullptr);
+  analysis.SetSubject(path);
   FileSession session;
   const bool can_fragment = AnalyzeFile(session, path, analysis);
   // The window offers Defragment only for a file of two fragments or more.
@@ -50,6 +51,7 @@ int RunDefragment(const std::vector<std::string>& words) {
   // its status line and progress bar redrawn on a terminal.
   // A plan has no progress to show.
   TerminalDisplay job(output.json || output.quiet || output.dry_run ? nullptr : ProgressStream());
+  job.SetSubject(path);
   for (const FragmentRow& row : analysis.rows()) job.AddFragmentRow(row);
   if (session.volume) output.volume_name = session.volume->DisplayName();
   JobContext context{session.volume.get(), session.file.get(), &job, nullptr, stop};

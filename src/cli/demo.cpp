@@ -22,7 +22,7 @@ namespace shardix::cli {
 
 #ifndef SHARDIX_HAVE_NTFSIMAGE
 int RunCheck(const std::vector<std::string>&) {
-  std::fputs("shardix check: this build cannot reach NTFS images\n", stderr);
+  std::fputs("shardix: this build cannot reach NTFS images\n", stderr);
   return kExitFailure;
 }
 #endif

@@ -77,6 +77,7 @@ int RunFragment(const std::vector<std::string>& words) {
 
   // The analysis, as Analyze File would show it before the job.
   TerminalDisplay analysis(nullptr);
+  analysis.SetSubject(path);
   FileSession session;
   const bool can_fragment = AnalyzeFile(session, path, analysis);
   output.before = AnalysisJson(analysis, session, can_fragment);
@@ -90,12 +91,14 @@ int RunFragment(const std::vector<std::string>& words) {
   // The job, with its status line and progress bar redrawn on a terminal.
   // A plan has no progress to show.
   TerminalDisplay job(output.json || output.quiet || output.dry_run ? nullptr : ProgressStream());
+  job.SetSubject(path);
   FragmentJobParams params;
   if (!PrepareFragmentJob(job, *count_text, analysis.Text(TextField::kMaxValue),
                           method, static_cast<int>(slider), &params)) {
     job.FinishProgress();
     if (output.json) PrintJobJson(output, nullptr, job.status(), nullptr, 0);
-    else if (!job.echoes_status()) std::printf("%s\n", job.status().c_str());
+    else if (!ReportErrorStatus(job.status(), job.echoes_status()) && !job.echoes_status())
+      std::printf("%s\n", job.status().c_str());
     return kExitFailure;
   }
   output.fragment_size = params.fragment_size;

@@ -10,10 +10,12 @@
 #include "cli/stop_signals.h"
 #include "analysis/job_display.h"
 #include "display/job_context.h"
+#include "display/text_util.h"
 #include "fragment/fragment_file.h"
 #include "fragment/placement.h"
 #include "volume/error_codes.h"
 #include "volume/image_path.h"
+#include "volume/system_error.h"
 #ifdef SHARDIX_HAVE_NTFSIMAGE
 #include "volume/ntfsimage/ntfs_image.h"
 #endif
@@ -29,7 +31,8 @@ std::string Fragments(uint64_t count) {
 // The status line, and what happened, as the last lines of the text output.
 void PrintOutcome(const JobOutput& output, const TerminalDisplay& job, int result, uint64_t moved,
                   uint64_t fragments_now, bool with_status) {
-  if (with_status && !job.status().empty()) std::printf("%s\n", job.status().c_str());
+  if (with_status && !job.status().empty() && !ReportErrorStatus(job.status(), job.box_shown()))
+    std::printf("%s\n", job.status().c_str());
   const std::string note = JobOutcomeNote(output, result, moved, fragments_now);
   if (!note.empty()) std::printf("%s\n", note.c_str());
   if (output.fragment && output.seed_drawn) std::printf("Seed: %" PRIu32 "\n", output.seed);
@@ -65,7 +68,7 @@ std::string JobOutcomeNote(const JobOutput& output, int result, uint64_t moved,
                                                  " fragments"
                                            : (moved == 1 ? " piece" : " pieces");
     const std::string where = output.volume_name.empty() ? "the disk" : output.volume_name;
-    return "Writing the moves to " + where + " failed (" + ErrorMessage(output.write_error) +
+    return "Writing the moves to " + where + " failed (" + ErrorFromCode(output.write_error).message() +
            "): " + std::to_string(moved) + of + " reached it; the file's data is intact" + now + ".";
   }
   if (output.fragment && result == kFragmentNoRoom && moved == 0 &&
@@ -127,6 +130,15 @@ void PrintJobJson(const JobOutput& output, const int* result, const std::string&
   std::printf("%s\n", json.text().c_str());
 }
 
+bool ReportErrorStatus(const std::string& status, bool echoed) {
+  if (!IsErrorStatus(status.c_str())) return false;
+  const std::string prefix = "Error: ";
+  if (!echoed)
+    ReportError({"job-failed", status.rfind(prefix, 0) == 0 ? status.substr(prefix.size()) : status,
+                 "", ""});
+  return true;
+}
+
 std::string DryRunStatus(uint64_t pieces) {
   return "Dry run: " + std::to_string(pieces) + (pieces == 1 ? " piece" : " pieces") +
          " planned; nothing was moved.";
@@ -146,7 +158,7 @@ int PrintPlan(const JobOutput& output, const std::string& status,
                     piece.lcn);
       std::fputc('\n', stdout);
     }
-    std::printf("%s\n", status.c_str());
+    if (!ReportErrorStatus(status, false)) std::printf("%s\n", status.c_str());
     if (result != 0 && output.fragment && output.planned < output.requested)
       std::printf("%s\n", NoRoomNote(output).c_str());
     if (output.fragment && output.seed_drawn) std::printf("Seed: %" PRIu32 "\n", output.seed);
@@ -156,15 +168,17 @@ int PrintPlan(const JobOutput& output, const std::string& status,
 
 int PrintRefusedAnalysis(const JobOutput& output, const TerminalDisplay& analysis,
                          const FileSession& session, const std::string& path) {
+  const bool reported = ReportRefusedAnalysis(path, analysis, session);
   if (output.json) PrintJobJson(output, nullptr, analysis.status(), nullptr, 0);
-  else if (output.quiet) std::printf("%s\n", analysis.status().c_str());
-  else PrintAnalysis(stdout, analysis, ClusterBar::kBefore, output.colour);
-  PrintPathHint(path, session);
+  else if (!reported) std::printf("%s\n", analysis.status().c_str());
+  else if (!output.quiet && !AnalysisIsOnlyStatus(analysis))
+    PrintAnalysis(stdout, analysis, ClusterBar::kBefore, output.colour, false);
   return kExitFailure;
 }
 
 bool RefuseImageInUse(const std::string& path, const char* command, const JobOutput& output) {
 #ifdef SHARDIX_HAVE_NTFSIMAGE
+  (void)command;  // the refusal is the same for every job
   ImagePath split;
   if (!SplitImagePath(path, &split)) return false;
   const std::string in_use = ImageInUseElsewhere(split.image);
@@ -174,9 +188,10 @@ bool RefuseImageInUse(const std::string& path, const char* command, const JobOut
   JobOutput refused = output;
   refused.before = "null";
   if (output.json) PrintJobJson(refused, nullptr, status, nullptr, 0);
-  else std::printf("%s\n", status.c_str());
-  std::fprintf(stderr, "shardix %s: unmount %s (or end the program holding it) and try again\n",
-               command, split.image.c_str());
+  ReportError({"volume-in-use",
+               split.image + " is " + in_use + "; it is left untouched while something else may "
+               "write it: unmount it (or end the program holding it) and try again",
+               split.image, ""});
   return true;
 #else
   (void)path, (void)command, (void)output;
@@ -225,7 +240,9 @@ void PrintJobResult(const JobOutput& output, const TerminalDisplay& job,
   }
   if (!output.quiet) {
     std::fputc('\n', stdout);
-    PrintAnalysis(stdout, job, ClusterBar::kAfter, output.colour);
+    const bool failed =
+        !job.echoes_status() && ReportErrorStatus(job.status(), job.box_shown());
+    PrintAnalysis(stdout, job, ClusterBar::kAfter, output.colour, !failed);
     std::fputc('\n', stdout);
   }
   PrintOutcome(output, job, result, moved, session.results.fragment_count, output.quiet);

@@ -45,6 +45,10 @@ void PrintJobJson(const JobOutput& output, const int* result, const std::string&
                   const std::string* after, uint64_t moved,
                   const std::vector<PlannedPiece>* plan = nullptr);
 
+// An error status ("Error: ...") said once on stderr, unless `echoed` (the
+// live status line there showed it); true when it is an error.
+bool ReportErrorStatus(const std::string& status, bool echoed);
+
 // "Dry run: N pieces planned; nothing was moved."
 std::string DryRunStatus(uint64_t pieces);
 
@@ -74,7 +78,8 @@ void RereadAfterFailedWrites(const std::string& path, FileSession& session, Term
 int PrintStoppedJob(const JobOutput& output, const TerminalDisplay& job, const char* unit,
                     uint64_t moved);
 
-// The finished job: its After side and what happened, in words.
+// The finished job: its After side and what happened, in words; an error
+// status on stderr.
 void PrintJobResult(const JobOutput& output, const TerminalDisplay& job,
                     const FileSession& session, int result, uint64_t moved);
 

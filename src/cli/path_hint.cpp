@@ -1,9 +1,11 @@
-// Tells the user how to name a file inside an image when a bare host path
-// is why the volume layer could not reach it.
+// A refused analysis said once on the error stream, in the system's words
+// and with the path, and the warning for an image that something else holds.
 #include <cstdio>
 
-#include "cli/commands.h"
 #include "analysis/analyze_file.h"
+#include "cli/cli_error.h"
+#include "cli/commands.h"
+#include "cli/terminal_display.h"
 #include "volume/image_path.h"
 #ifdef SHARDIX_HAVE_NTFSIMAGE
 #include "volume/ntfsimage/ntfs_image.h"
@@ -11,18 +13,24 @@
 
 namespace shardix::cli {
 
-void PrintPathHint(const std::string& path, const FileSession& session) {
-  if (session.file) return;
-#ifndef _WIN32
-  ImagePath split;
-  if (SplitImagePath(path, &split) && split.inner == "/")
-    std::fprintf(stderr,
-                 "shardix: %s is not inside an NTFS image; name a file in an image or device "
-                 "as IMAGE/path/in/image\n",
-                 path.c_str());
-#else
-  (void)path;
-#endif
+bool AnalysisIsOnlyStatus(const TerminalDisplay& analysis) {
+  return analysis.Text(TextField::kFileName).empty() && analysis.rows().empty();
+}
+
+CliError AnalysisError(const std::string& path, const TerminalDisplay& analysis,
+                       const FileSession& session) {
+  if (!session.file && session.open_error) return ErrorAt("cannot open", path, session.open_error);
+  std::string status = analysis.status();
+  const std::string prefix = "Error: ";
+  if (status.rfind(prefix, 0) == 0) status.erase(0, prefix.size());
+  return {"refused", status, "", ""};
+}
+
+bool ReportRefusedAnalysis(const std::string& path, const TerminalDisplay& analysis,
+                           const FileSession& session) {
+  if (!analysis.StatusIsError()) return false;
+  if (!analysis.box_shown()) ReportError(AnalysisError(path, analysis, session));
+  return true;
 }
 
 void WarnIfImageInUse(const std::string& path) {
@@ -31,10 +39,8 @@ void WarnIfImageInUse(const std::string& path) {
   if (!SplitImagePath(path, &split)) return;
   const std::string in_use = ImageInUseElsewhere(split.image);
   if (!in_use.empty())
-    std::fprintf(stderr,
-                 "shardix: warning: %s is %s; what it shows may be out of date, and nothing on it "
-                 "will be moved\n",
-                 split.image.c_str(), in_use.c_str());
+    ReportWarning(split.image + " is " + in_use +
+                  "; what it shows may be out of date, and nothing on it will be moved");
 #else
   (void)path;
 #endif

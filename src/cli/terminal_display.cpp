@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/cli_error.h"
 #include "display/text_util.h"
 #include "cli/json_writer.h"
 #include "volume/error_codes.h"
@@ -155,7 +156,14 @@ void TerminalDisplay::EnableSettings(bool enable) {
 
 void TerminalDisplay::ShowErrorBox(const std::string& caption, uint32_t code, BoxOwner, BoxIcon) {
   FinishProgress();
-  std::fprintf(stderr, "%s: %s\n", caption.c_str(), ErrorMessage(code).c_str());
+  box_shown_ = true;
+  // The window's caption names the call that failed; the line leads with
+  // the path and the system's words.
+  const SystemError error = SystemErrorFor(code);
+  std::string text = error.message();
+  while (!text.empty() && text.back() == '.') text.pop_back();
+  text += " (" + caption + ")";
+  ReportError({ErrorName(error), subject_.empty() ? text : subject_ + ": " + text, subject_, ""});
 }
 
 void TerminalDisplay::AddAllocationRow(uint64_t, uint64_t, bool) {}
@@ -175,7 +183,19 @@ bool TerminalDisplay::CommandEnabled(Command command) const {
 
 const std::string& TerminalDisplay::BarCells(ClusterBar bar) const { return bars_.at(bar); }
 
-void PrintAnalysis(FILE* out, const TerminalDisplay& display, ClusterBar bar, bool colour) {
+std::string BinaryUnits(const std::string& size) {
+  static constexpr const char* kUnits[][2] = {{" KB", " KiB"}, {" MB", " MiB"}, {" GB", " GiB"}};
+  for (const auto& unit : kUnits) {
+    const std::size_t at = size.find(unit[0]);
+    const std::size_t end = at + std::char_traits<char>::length(unit[0]);
+    if (at != std::string::npos && (end == size.size() || size[end] == ' '))
+      return size.substr(0, at) + unit[1] + size.substr(end);
+  }
+  return size;
+}
+
+void PrintAnalysis(FILE* out, const TerminalDisplay& display, ClusterBar bar, bool colour,
+                   bool with_status) {
   bool before = bar == ClusterBar::kBefore;
   if (display.Text(TextField::kFileName).empty() && display.rows().empty()) {
     // Refused before the file could be read: only the status line says anything.
@@ -183,7 +203,7 @@ void PrintAnalysis(FILE* out, const TerminalDisplay& display, ClusterBar bar, bo
     return;
   }
   std::fprintf(out, "Filename:      %s\n", display.Text(TextField::kFileName).c_str());
-  std::fprintf(out, "File Size:     %s\n", display.Text(TextField::kFileSize).c_str());
+  std::fprintf(out, "File Size:     %s\n", BinaryUnits(display.Text(TextField::kFileSize)).c_str());
   std::fprintf(out, "%% Fragmented:  %s\n",
                display.Text(before ? TextField::kPercentBefore : TextField::kPercentAfter).c_str());
   std::fprintf(out, "Max:           %s\n", display.Text(TextField::kMaxValue).c_str());
@@ -207,7 +227,7 @@ void PrintAnalysis(FILE* out, const TerminalDisplay& display, ClusterBar bar, bo
   }
   std::fprintf(out, "|%s|\n", line.c_str());
   std::fprintf(out, "(# this file's clusters, . the rest of the volume)\n");
-  if (!display.status().empty() && !display.echoes_status()) {
+  if (with_status && !display.status().empty() && !display.echoes_status()) {
     bool red = colour && display.StatusIsError();
     std::fprintf(out, "\n%s%s%s\n", red ? "\x1b[31m" : "", display.status().c_str(),
                  red ? "\x1b[0m" : "");

@@ -46,6 +46,12 @@ class TerminalDisplay : public Display {
   // Leaves the status line and the bar as last drawn and moves below them.
   void FinishProgress();
 
+  // The path an error box is about, named in its line on stderr.
+  void SetSubject(const std::string& path) { subject_ = path; }
+  // An error box was shown (on stderr): it said why, and a later error
+  // status need not say it again.
+  bool box_shown() const { return box_shown_; }
+
   const std::string& status() const { return status_; }
   // Where the job's progress stands: fragments (Fragment) or clusters
   // (Defragment) of progress_maximum().
@@ -64,6 +70,8 @@ class TerminalDisplay : public Display {
   void Redraw();
 
   FILE* live_;
+  std::string subject_;
+  bool box_shown_ = false;
   bool drawn_ = false;  // the live lines are on screen, the cursor after the bar
   uint32_t progress_max_ = 0;
   uint64_t progress_position_ = 0;
@@ -78,8 +86,12 @@ class TerminalDisplay : public Display {
 // The analysis as the window shows it, as text on `out`: the bar in
 // characters ('#' the file, '.' the rest, with a legend), coloured as the
 // window's when `colour`. The status line is left out when it was printed
-// as it came.
-void PrintAnalysis(FILE* out, const TerminalDisplay& display, ClusterBar bar, bool colour);
+// as it came, or when `with_status` is false (it went to the error stream).
+void PrintAnalysis(FILE* out, const TerminalDisplay& display, ClusterBar bar, bool colour,
+                   bool with_status = true);
+// A size line of the display's ("6.0 MB (1536 Clusters) ...", counted in
+// 1024s) in the binary units it is counted in ("6.0 MiB (1536 ...").
+std::string BinaryUnits(const std::string& size);
 // The analysis object of --json.
 // `side` picks the "% Fragmented" value: before or after a job.
 std::string AnalysisJson(const TerminalDisplay& display, const FileSession& session,

@@ -10,6 +10,7 @@
 #endif
 
 #include "cli/arguments.h"
+#include "cli/cli_error.h"
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/terminal_display.h"
@@ -18,6 +19,7 @@
 #include "report/volume_analysis.h"
 #include "volume/error_codes.h"
 #include "volume/image_path.h"
+#include "volume/system_error.h"
 #include "volume/unicode_text.h"
 
 namespace shardix::cli {
@@ -30,6 +32,13 @@ int UsageError(const std::string& problem) { return cli::UsageError("volume-info
 class VolumeInfoDisplay : public TerminalDisplay {
  public:
   VolumeInfoDisplay() : TerminalDisplay(nullptr) {}
+  // While saving, the one error box is the save's, said with the report's
+  // path once the report is printed.
+  void ShowErrorBox(const std::string& caption, uint32_t code, BoxOwner owner,
+                    BoxIcon icon) override {
+    if (saving) save_error = SystemErrorFor(code);
+    else TerminalDisplay::ShowErrorBox(caption, code, owner, icon);
+  }
   void AddAllocationRow(uint64_t first_lcn, uint64_t length, bool in_use) override {
     lists.allocation.push_back({first_lcn, length, in_use});
   }
@@ -37,6 +46,8 @@ class VolumeInfoDisplay : public TerminalDisplay {
     lists.summary.push_back({label, value});
   }
   StoredReportLists lists;
+  bool saving = false;
+  SystemError save_error;
 };
 
 struct SortClick {
@@ -126,10 +137,9 @@ int Run(const Arguments& args) {
   const std::string& path = args.positional[0];
   const std::string* report = args.Last("--save");
   if (report && IsReportedImage(*report, path)) {
-    std::fprintf(stderr,
-                 "shardix volume-info: File save error: %s is the image or device being reported "
-                 "on; name another file for the report\n",
-                 report->c_str());
+    ReportError({"report-is-image",
+                 "It is the image or device being reported on; name another file for the report",
+                 *report, "cannot save"});
     if (json) std::printf("%s\n", ListsJson("", StoredReportLists()).c_str());
     return kExitFailure;
   }
@@ -137,7 +147,7 @@ int Run(const Arguments& args) {
   WarnIfImageInUse(path);
   std::unique_ptr<Volume> volume;
   if (uint32_t code = OpenVolumeByPath(path, &volume); code != kErrorSuccess) {
-    std::fprintf(stderr, "shardix volume-info: %s: %s\n", path.c_str(), ErrorMessage(code).c_str());
+    ReportError(ErrorAt("cannot open", path, SystemErrorFor(code)));
     if (json) std::printf("%s\n", ListsJson("", StoredReportLists()).c_str());
     return kExitFailure;
   }
@@ -146,6 +156,7 @@ int Run(const Arguments& args) {
   // As the dialog opens: one analysis into empty lists; after a failure
   // (its box already shown) the lists stay empty.
   VolumeInfoDisplay display;
+  display.SetSubject(path);
   const bool analysed =
       AnalyzeVolume(volume.get(), display, VolumeAnalysisMode::kFillLists) == 0;
   AllocationSortState& state = ProcessAllocationSortState();
@@ -157,11 +168,16 @@ int Run(const Arguments& args) {
   }
 
   bool saved = true;
-  if (report)
+  if (report) {
+    display.saving = true;
     saved = SaveDiskReport(display, display.lists, *report) == 0;
+    display.saving = false;
+  }
 
+  // The report is printed even when it could not be saved: nothing is lost.
   if (json) std::printf("%s\n", ListsJson(title, display.lists).c_str());
   else PrintLists(title, display.lists);
+  if (!saved) ReportError(ErrorAt("cannot save", *report, display.save_error));
   return analysed && saved ? kExitSuccess : kExitFailure;
 }
 
@@ -177,7 +193,7 @@ int RunVolumeInfo(const std::vector<std::string>& words) {
     return Run(args);
   } catch (const std::bad_alloc&) {
     // A volume of more runs than memory can list.
-    std::fprintf(stderr, "shardix volume-info: %s\n", ErrorMessage(kErrorNotEnoughMemory).c_str());
+    ReportError(ErrorAt("cannot report on", args.positional[0], SystemErrorFor(kErrorNotEnoughMemory)));
     return kExitFailure;
   }
 }

@@ -50,6 +50,7 @@ enum : uint32_t {
   kErrorVolumeMapDisagrees = 0x20000002,  // $Bitmap and the files disagree
   kErrorInterruptedChange = 0x20000003,   // marked as being changed, no journal found
   kErrorJournalKeptAside = 0x20000004,    // a journal did not fit the image
+  kErrorNotInsideImage = 0x20000005,      // an image named where a file in it was wanted
 };
 
 // The text of one of our own codes, or null for a system code.

@@ -2,10 +2,11 @@
 #include <cerrno>
 
 #include "volume/error_codes.h"
+#include "volume/system_error.h"
 
 namespace shardix {
 
-uint32_t ErrorFromErrno(int err) {
+uint32_t WindowsNumberOfErrno(int err) {
   switch (err) {
     case 0: return kErrorSuccess;
     case ENOENT: return kErrorFileNotFound;
@@ -28,6 +29,16 @@ uint32_t ErrorFromErrno(int err) {
     case EIO: return kErrorIoDevice;
     default: return kErrorGenFailure;
   }
+}
+
+uint32_t ErrorFromErrno(int err) {
+  const uint32_t code = WindowsNumberOfErrno(err);
+  // Windows has words of its own for its numbers; elsewhere the errno's are
+  // the system's, and more exact than the number's.
+#ifndef _WIN32
+  if (err != 0) KeepSystemError(code, ErrnoError(err));
+#endif
+  return code;
 }
 
 }  // namespace shardix

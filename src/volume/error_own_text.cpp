@@ -16,6 +16,8 @@ const char* OwnErrorMessage(uint32_t code) {
     case kErrorJournalKeptAside:
       return "The journal of an interrupted change does not fit the image as it is now; it was "
              "kept aside and the image left as it is (see the message before this one)";
+    case kErrorNotInsideImage:
+      return "It is an image, not a file inside one; name a file in it as IMAGE/path/in/image";
     default:
       return nullptr;
   }

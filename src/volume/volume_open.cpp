@@ -6,7 +6,14 @@
 
 #include "volume/error_codes.h"
 #include "volume/image_path.h"
+#include "volume/system_error.h"
 #include "volume/volume.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+
+#include <cerrno>
+#endif
 
 #ifdef SHARDIX_HAVE_NTFSIMAGE
 #include "volume/ntfsimage/ntfs_image.h"
@@ -68,6 +75,16 @@ bool LooksLikeNtfsImage(const std::string& path) {
 }
 #endif
 
+#ifndef _WIN32
+// Why a path outside any image cannot be opened, with the errno that says
+// so: a folder is not a file, and a missing one is missing.
+uint32_t HostPathRefusal(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return ErrorFromErrno(errno != 0 ? errno : ENOENT);
+  return ErrorFromErrno(S_ISDIR(status.st_mode) ? EISDIR : ENOENT);
+}
+#endif
+
 }  // namespace
 
 void RegisterVolumeProvider(std::shared_ptr<VolumeProvider> provider) {
@@ -85,6 +102,7 @@ void UnregisterVolumeProvider(const VolumeProvider* provider) {
 
 uint32_t OpenFileByPath(const std::string& path, std::unique_ptr<VolumeFile>* out) {
   out->reset();
+  ForgetSystemError();
   for (const auto& provider : SnapshotProviders()) {
     uint32_t result = provider->OpenFile(path, out);
     if (result != kErrorNotSupported) return result;
@@ -97,12 +115,13 @@ uint32_t OpenFileByPath(const std::string& path, std::unique_ptr<VolumeFile>* ou
   return OpenWin32File(path, out);
 #else
   // Outside Windows only files inside NTFS images can be reached.
-  return split.image.empty() ? kErrorFileNotFound : kErrorNotSupported;
+  return split.image.empty() ? HostPathRefusal(path) : kErrorNotInsideImage;
 #endif
 }
 
 uint32_t OpenVolumeByPath(const std::string& path, std::unique_ptr<Volume>* out) {
   out->reset();
+  ForgetSystemError();
   for (const auto& provider : SnapshotProviders()) {
     uint32_t result = provider->OpenVolume(path, out);
     if (result != kErrorNotSupported) return result;
@@ -121,7 +140,7 @@ uint32_t OpenVolumeByPath(const std::string& path, std::unique_ptr<Volume>* out)
     return OpenImageVolumeOrRefuse(split, out);
   return OpenWin32Volume(path, out);
 #else
-  if (!in_image) return kErrorPathNotFound;
+  if (!in_image) return HostPathRefusal(path);
   return OpenImageVolumeOrRefuse(split, out);
 #endif
 }

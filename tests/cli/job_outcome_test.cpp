@@ -133,8 +133,7 @@ TEST_F(JobOutcome, ALastCommitThatFailsMakesTheJobAFailureThatCountsWhatReachedT
   EXPECT_EQ(json.out.find("successfully"), std::string::npos) << json.out;
   Outcome text = Shardix("fragment --count 12 --method scattered --seed 3 " + File(), env);
   EXPECT_EQ(text.status, 1) << text.out;
-  EXPECT_NE(text.out.find("Writing the moves to disk.img failed (There is not enough space on the "
-                          "disk.): 0 of the 12 fragments reached it; the file's data is intact (it "
+  EXPECT_NE(text.out.find("Writing the moves to disk.img failed (No space left on device): 0 of the 12 fragments reached it; the file's data is intact (it "
                           "now has 1 fragment)."),
             std::string::npos) << text.out;
   // ntfs-3g's own tools see the file where it was, whole.

@@ -1,11 +1,14 @@
 // The image-as-folder path rule.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "volume/error_codes.h"
 #include "volume/image_path.h"
+#include "volume/system_error.h"
 #include "volume/volume.h"
 
 namespace shardix {
@@ -46,14 +49,36 @@ TEST_F(ImagePathTest, PathsWithoutAnImageAreNotSplit) {
 }
 
 #ifndef _WIN32
-TEST_F(ImagePathTest, OutsideWindowsOnlyImagesCanBeOpened) {
+TEST_F(ImagePathTest, OutsideWindowsOnlyImagesCanBeOpenedAndRefusalsKeepTheErrno) {
   std::unique_ptr<VolumeFile> file;
-  EXPECT_EQ(OpenFileByPath(Path("/disk.img"), &file), kErrorNotSupported);
+  EXPECT_EQ(OpenFileByPath(Path("/disk.img"), &file), kErrorNotInsideImage);
+  EXPECT_EQ(ErrorName(SystemErrorFor(kErrorNotInsideImage)), "not-inside-image");
   EXPECT_EQ(OpenFileByPath(Path("/nothing/here"), &file), kErrorFileNotFound);
+  EXPECT_EQ(SystemErrorFor(kErrorFileNotFound), std::errc::no_such_file_or_directory);
   std::unique_ptr<Volume> volume;
-  EXPECT_EQ(OpenVolumeByPath(Path("/nothing/here"), &volume), kErrorPathNotFound);
+  EXPECT_EQ(OpenVolumeByPath(Path("/nothing/here"), &volume), kErrorFileNotFound);
+  // A folder is not "not found": it is there, and is a folder.
+  EXPECT_EQ(OpenVolumeByPath(Path(""), &volume), kErrorDirectoryNotSupported);
+  const SystemError folder = SystemErrorFor(kErrorDirectoryNotSupported);
+  EXPECT_EQ(folder, std::errc::is_a_directory);
+  EXPECT_EQ(ErrorName(folder), "EISDIR");
+  EXPECT_EQ(folder.message(), std::strerror(EISDIR));
+  EXPECT_EQ(WindowsCode(folder), kErrorDirectoryNotSupported);
   EXPECT_FALSE(file);
   EXPECT_FALSE(volume);
+}
+
+TEST(SystemErrorTest, ErrnoIsKeptOnlyWithItsOwnCodeAndRefusalsHaveOwnNames) {
+  const uint32_t code = ErrorFromErrno(ENOTDIR);
+  EXPECT_EQ(SystemErrorFor(code), std::errc::not_a_directory);
+  // Another code on the same thread does not borrow it.
+  EXPECT_EQ(SystemErrorFor(kErrorAccessDenied), std::errc::permission_denied);
+  ForgetSystemError();
+  EXPECT_EQ(SystemErrorFor(code), std::errc::no_such_file_or_directory);
+  const SystemError not_ntfs = ErrorFromCode(kErrorUnrecognizedVolume);
+  EXPECT_EQ(ErrorName(not_ntfs), "not-ntfs");
+  EXPECT_EQ(WindowsCode(not_ntfs), kErrorUnrecognizedVolume);
+  EXPECT_EQ(ErrorName(ErrorFromCode(kErrorMoreData)), "WIN32_234");
 }
 #endif
 

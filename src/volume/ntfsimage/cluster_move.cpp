@@ -8,6 +8,7 @@
 #include "volume/ntfsimage/runlist_edit.h"
 #include "volume/ntfsimage/volume_bounds.h"
 #include "volume/ntfsimage/ntfs_headers.h"
+#include "volume/system_error.h"
 
 namespace shardix::ntfsimage {
 
@@ -16,7 +17,7 @@ namespace {
 // The detail of a failed move whose target could not be given back.
 std::string StayInUse(const ImageMount& mount, LCN lcn, s64 count, uint32_t code) {
   return "clusters " + std::to_string(lcn) + "+" + std::to_string(count) + " of " +
-         mount.display_name() + " stay marked in use: " + ErrorMessage(code);
+         mount.display_name() + " stay marked in use: " + SystemErrorFor(code).message();
 }
 
 // Big enough for copies to run at the device's streaming speed.

@@ -11,6 +11,7 @@
 #include "volume/ntfsimage/ntfs_image.h"
 #include "volume/ntfsimage/write_preflight.h"
 #include "volume/ntfsimage/ntfs_headers.h"
+#include "volume/system_error.h"
 
 namespace shardix {
 
@@ -123,7 +124,7 @@ uint32_t ImageVolume::PrepareToMove(std::string* refusal) {
   // is wrong, rather than at the first move with only an error code.
   if (const uint32_t code = mount_->move_guard().Ready(mount_->volume())) {
     const std::string image = mount_->image_path();
-    std::string words = ErrorMessage(code);
+    std::string words = SystemErrorFor(code).message();
     while (!words.empty() && (words.back() == '.' || words.back() == ' ')) words.pop_back();
     if (code == kErrorDiskCorrupt && !LastLibraryMessage().empty()) words += ": " + LastLibraryMessage();
     *refusal = words + " (" + image + "); nothing was moved: run shardix check " + image +

@@ -4,6 +4,7 @@
 
 #include "volume/error_codes.h"
 #include "volume/ntfsimage/ntfs_headers.h"
+#include "volume/system_error.h"
 
 namespace shardix::ntfsimage {
 
@@ -36,7 +37,7 @@ uint32_t MountFailureCode(int err, const std::string& image) {
 
 uint32_t ReportFailure(uint32_t code, const std::string& what, std::string* error) {
   if (error) {
-    *error = what + ": " + ErrorMessage(code);
+    *error = what + ": " + SystemErrorFor(code).message();
     const std::string detail = LastLibraryMessage();
     if (!detail.empty()) *error += " (" + detail + ")";
   }

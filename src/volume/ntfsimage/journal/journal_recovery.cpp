@@ -17,6 +17,7 @@
 #include "volume/ntfsimage/journal/internal/volume_mark.h"
 #include "volume/ntfsimage/ntfs_errors.h"
 #include "volume/ntfsimage/ntfs_headers.h"
+#include "volume/system_error.h"
 
 namespace shardix::ntfsimage {
 
@@ -374,7 +375,7 @@ uint32_t FindByIdentity(const std::string& canonical, const std::string& home,
       if (const int closed = image.Close(); err == 0) err = closed;
       if (err) {
         outcome->was_pending = verdict.kind == Verdict::kPlayBack;
-        outcome->problem = "playing back " + path + " failed: " + ErrorMessage(CodeFromErrno(err));
+        outcome->problem = "playing back " + path + " failed: " + SystemErrorFor(CodeFromErrno(err)).message();
         return CodeFromErrno(err);
       }
       if (BelongsHere(journal, canonical)) RemoveJournal(path);
@@ -457,7 +458,7 @@ uint32_t RecoverJournal(const std::string& canonical, RecoveryOutcome* outcome, 
   if (const int closed = image.Close(); err == 0) err = closed;
   if (err) {
     outcome->was_pending = verdict.kind == Verdict::kPlayBack;
-    outcome->problem = "playing back " + path + " failed: " + ErrorMessage(CodeFromErrno(err));
+    outcome->problem = "playing back " + path + " failed: " + SystemErrorFor(CodeFromErrno(err)).message();
     return CodeFromErrno(err);
   }
   // Restored and on the disk: the journal has done its work.
