@@ -18,6 +18,12 @@ struct FileSession {
   std::unique_ptr<Volume> volume;
   std::string analysed_path;
   ScanResults results;
+  // Why the last analysis refused the file, for scripts: the system's code
+  // when the file or its volume would not open, else a short name of the
+  // reason ("stream-name", "folder", "sparse-file", "empty-file", ...);
+  // 0 and "" when it did not refuse.
+  uint32_t open_error = 0;
+  std::string refusal;
 };
 
 // Analyses `typed_name` (trimmed first; the caller's text stays as typed).

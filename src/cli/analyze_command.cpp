@@ -20,9 +20,12 @@ int RunAnalyze(const std::vector<std::string>& words) {
   TerminalDisplay display(nullptr);
   FileSession session;
   bool can_fragment = AnalyzeFile(session, args.positional[0], display);
-  if (args.Has("--json"))
-    std::printf("%s\n", AnalysisJson(display, session, can_fragment).c_str());
-  else
+  if (args.Has("--json")) {
+    const JsonError error = AnalysisError(display, session, args.positional[0]);
+    if (!error.code.empty()) PrintErrorLine("analyze", error);
+    PrintJson(CommandJson("analyze", error.code.empty() ? nullptr : &error,
+                          {{"file", AnalysisJson(display, session, can_fragment)}}));
+  } else
     PrintAnalysis(stdout, display, ClusterBar::kBefore, UseColour(stdout, colour));
   PrintPathHint(args.positional[0], session);
   return display.StatusIsError() ? kExitFailure : kExitSuccess;

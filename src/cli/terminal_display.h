@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/analyze_file.h"
+#include "cli/json_output.h"
 #include "display/display.h"
 
 namespace shardix::cli {
@@ -59,6 +60,8 @@ class TerminalDisplay : public Display {
   const std::vector<FragmentRow>& rows() const { return rows_; }
   bool CommandEnabled(Command command) const;
   const std::string& BarCells(ClusterBar bar) const;
+  // The code of the last error box shown (0 when none was).
+  uint32_t box_code() const { return box_code_; }
 
  private:
   void Redraw();
@@ -72,7 +75,8 @@ class TerminalDisplay : public Display {
   std::map<TextField, std::string> texts_;
   std::vector<FragmentRow> rows_;
   std::map<Command, bool> commands_;
-  std::map<ClusterBar, std::string> bars_;  // one cell per column: ' ' white, 'b' blue, 'r' red
+  std::map<ClusterBar, std::string> bars_;
+  uint32_t box_code_ = 0;  // one cell per column: ' ' white, 'b' blue, 'r' red
 };
 
 // The analysis as the window shows it, as text on `out`: the bar in
@@ -82,8 +86,15 @@ class TerminalDisplay : public Display {
 void PrintAnalysis(FILE* out, const TerminalDisplay& display, ClusterBar bar, bool colour);
 // The analysis object of --json.
 // `side` picks the "% Fragmented" value: before or after a job.
-std::string AnalysisJson(const TerminalDisplay& display, const FileSession& session,
-                         bool can_fragment, ClusterBar side = ClusterBar::kBefore);
+Json AnalysisJson(const TerminalDisplay& display, const FileSession& session, bool can_fragment,
+                  ClusterBar side = ClusterBar::kBefore);
+
+// Why the analysis refused the file at `path`, for --json; code "" when
+// it did not.
+JsonError AnalysisError(const TerminalDisplay& display, const FileSession& session,
+                        const std::string& path);
+// A status line as an error message: without its "Error: ".
+std::string StatusMessage(const std::string& status);
 
 // --color=auto|always|never. Auto colours a terminal unless NO_COLOR is set
 // (to anything but "") or TERM is "dumb".

@@ -11,7 +11,7 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
-#include "cli/json_writer.h"
+#include "cli/json_output.h"
 #include "cli/terminal_display.h"
 #include "cli/usage.h"
 #include "report/disk_report.h"
@@ -61,26 +61,43 @@ bool ParseSort(const std::string& text, SortClick* click) {
   return true;
 }
 
-std::string ListsJson(const std::string& title, const StoredReportLists& lists) {
-  JsonWriter json;
-  json.BeginObject();
-  json.Key("title").String(title);
-  json.Key("summary").BeginArray();
-  for (const SummaryRowText& row : lists.summary)
-    json.BeginObject().Key("label").String(row.label).Key("value").String(row.value).EndObject();
-  json.EndArray();
-  json.Key("runs").BeginArray();
-  for (const AllocationRow& row : lists.allocation) {
-    json.BeginObject();
-    json.Key("first").Number(row.first_lcn);
-    json.Key("last").Number(row.first_lcn + row.length - 1);
-    json.Key("clusters").Number(row.length);
-    json.Key("state").String(row.in_use ? "In-Use" : "Free");
-    json.EndObject();
+// The lists as data: the summary's figures by name, and each run.
+Json ListsJson(const std::string& title, const StoredReportLists& lists, uint32_t cluster_size) {
+  static const struct {
+    const char* label;
+    const char* key;
+  } kFigures[] = {{"Total Disk Clusters:", "total_clusters"},
+                  {"Total Occupied Clusters:", "used_clusters"},
+                  {"Total Free Clusters:", "free_clusters"},
+                  {"Largest Consecutive Free Block:", "largest_free_run"},
+                  {"Largest Consecutive Occupied Block:", "largest_used_run"}};
+  Json json;
+  PutText(json, "title", title);
+  Json volume;
+  volume["cluster_size"] = cluster_size;
+  for (const auto& figure : kFigures) {
+    unsigned long long value = 0;
+    for (const SummaryRowText& row : lists.summary)
+      if (row.label == figure.label && ParseUnsigned(row.value, &value)) volume[figure.key] = value;
   }
-  json.EndArray();
-  json.EndObject();
-  return json.text();
+  // Figures the analysis did not reach (it failed): no volume object.
+  json["volume"] = volume.size() == 1 + std::size(kFigures) ? volume : Json(nullptr);
+  json["runs"] = Json::array();
+  for (const AllocationRow& row : lists.allocation)
+    json["runs"].push_back({{"first", row.first_lcn},
+                            {"last", row.first_lcn + row.length - 1},
+                            {"clusters", row.length},
+                            {"in_use", row.in_use}});
+  return json;
+}
+
+void PrintFailure(const JsonError& error) {
+  Json fields;
+  fields["title"] = nullptr;
+  fields["volume"] = nullptr;
+  fields["runs"] = Json::array();
+  fields["report"] = nullptr;
+  PrintJson(CommandJson("volume-info", &error, fields));
 }
 
 // The report as text on the terminal: the title, then the report's lines.
@@ -130,7 +147,9 @@ int Run(const Arguments& args) {
                  "shardix volume-info: File save error: %s is the image or device being reported "
                  "on; name another file for the report\n",
                  report->c_str());
-    if (json) std::printf("%s\n", ListsJson("", StoredReportLists()).c_str());
+    if (json)
+      PrintFailure({"report-is-the-volume", "the report would overwrite the volume it reports on",
+                    *report});
     return kExitFailure;
   }
 
@@ -138,7 +157,7 @@ int Run(const Arguments& args) {
   std::unique_ptr<Volume> volume;
   if (uint32_t code = OpenVolumeByPath(path, &volume); code != kErrorSuccess) {
     std::fprintf(stderr, "shardix volume-info: %s: %s\n", path.c_str(), ErrorMessage(code).c_str());
-    if (json) std::printf("%s\n", ListsJson("", StoredReportLists()).c_str());
+    if (json) PrintFailure({ErrorCodeName(code), ErrorMessage(code), path});
     return kExitFailure;
   }
   const std::string title = VolumeReportTitle(*volume);
@@ -160,8 +179,20 @@ int Run(const Arguments& args) {
   if (report)
     saved = SaveDiskReport(display, display.lists, *report) == 0;
 
-  if (json) std::printf("%s\n", ListsJson(title, display.lists).c_str());
-  else PrintLists(title, display.lists);
+  if (json) {
+    uint32_t sectors_per_cluster = 0, bytes_per_sector = 0;
+    volume->GetClusterSize(&sectors_per_cluster, &bytes_per_sector);
+    Json fields = ListsJson(title, display.lists, sectors_per_cluster * bytes_per_sector);
+    fields["report"] = nullptr;
+    if (report && saved) PutText(fields, "report", *report);
+    // The failure is on stderr already, from its error box.
+    const uint32_t code = display.box_code();
+    const JsonError error{code ? ErrorCodeName(code) : "failed", code ? ErrorMessage(code) : "",
+                          analysed ? (report ? *report : "") : path};
+    PrintJson(CommandJson("volume-info", analysed && saved ? nullptr : &error, fields));
+  } else {
+    PrintLists(title, display.lists);
+  }
   return analysed && saved ? kExitSuccess : kExitFailure;
 }
 
@@ -178,6 +209,9 @@ int RunVolumeInfo(const std::vector<std::string>& words) {
   } catch (const std::bad_alloc&) {
     // A volume of more runs than memory can list.
     std::fprintf(stderr, "shardix volume-info: %s\n", ErrorMessage(kErrorNotEnoughMemory).c_str());
+    if (args.Has("--json"))
+      PrintFailure({ErrorCodeName(kErrorNotEnoughMemory), ErrorMessage(kErrorNotEnoughMemory),
+                    args.positional[0]});
     return kExitFailure;
   }
 }
