@@ -60,8 +60,9 @@ bool AnalyzeFile(FileSession& session, const std::string& typed_name, Display& d
   char* name = TrimWhitespace(buffer.data());
   session.file.reset();
   session.open_error.clear();
-
+  session.refusal.clear();
   if (name[0] == '\0') {
+    session.refusal = "no-file-named";
     display.SetStatusError("Please enter a valid file to analyze.");
     session.analysed_path.clear();
     display.EnableSettings(false);
@@ -76,6 +77,7 @@ bool AnalyzeFile(FileSession& session, const std::string& typed_name, Display& d
   const FileKind kind = session.file && !stream ? session.file->Kind() : FileKind::kOrdinary;
   if (open_code != kErrorSuccess && !stream) session.open_error = SystemErrorFor(open_code);
   if (open_code != kErrorSuccess || stream || kind == FileKind::kFolder) {
+    session.refusal = stream ? "stream-name" : kind == FileKind::kFolder ? "folder" : "";
     display.SetStatusError(stream ? std::string(name) + " names a stream (file:stream); only a "
                                                         "file's own data can be analysed"
                            : kind == FileKind::kFolder ? KindRefusalText(name, kind)
@@ -94,6 +96,7 @@ bool AnalyzeFile(FileSession& session, const std::string& typed_name, Display& d
   results = ScanResults{};
   if (ScanFileExtents(session.file.get(), session.volume.get(), display, &results) != 0) {
     display.EnableSettings(false);
+    session.refusal = "unreadable-extents";
     display.SetStatusError("Unable to analyze file");
     return false;
   }
@@ -108,17 +111,22 @@ bool AnalyzeFile(FileSession& session, const std::string& typed_name, Display& d
 
   if (kind != FileKind::kOrdinary) {
     display.EnableSettings(false);
+    session.refusal = kind == FileKind::kSystem   ? "system-file"
+                      : kind == FileKind::kSparse ? "sparse-file"
+                                                  : "compressed-file";
     display.SetStatusError(KindRefusalText(name, kind));
     return false;
   }
   if (results.cluster_count < 1) {
     display.EnableSettings(false);
+    session.refusal = results.file_size == 0 ? "empty-file" : "resident-file";
     display.SetStatusError(results.file_size == 0
                                ? "Files that are 0 Bytes in size cannot be fragmented."
                                : "Files stored in the Master File Table (MFT) cannot be fragmented.");
     return false;
   }
   if (!session.volume) {
+    session.open_error = SystemErrorFor(volume_error);
     display.EnableSettings(false);
     display.SetStatusError(volume_error == kErrorAccessDenied
                                ? "You must have administrative access to the volume to fragment "

@@ -22,6 +22,10 @@ struct FileSession {
   // Why the file could not be opened, as the system said it (none when it
   // opened, or when a name was refused before any open).
   SystemError open_error;
+  // Why the analysis refused the file otherwise, for scripts: a short name
+  // of the reason ("stream-name", "folder", "sparse-file", "empty-file",
+  // ...); "" when it did not refuse or the system's error says why.
+  std::string refusal;
 };
 
 // Analyses `typed_name` (trimmed first; the caller's text stays as typed).

@@ -24,9 +24,11 @@ int RunAnalyze(const std::vector<std::string>& words) {
   bool can_fragment = AnalyzeFile(session, path, display);
   // A refusal is said on stderr; what was read of the file is the result.
   const bool refused = ReportRefusedAnalysis(path, display, session);
-  if (args.Has("--json"))
-    std::printf("%s\n", AnalysisJson(display, session, can_fragment).c_str());
-  else if (!refused || !AnalysisIsOnlyStatus(display))
+  if (args.Has("--json")) {
+    const JsonError error = AnalysisError(path, display, session);
+    PrintJson(CommandJson("analyze", refused ? &error : nullptr,
+                          {{"file", AnalysisJson(display, session, can_fragment)}}));
+  } else if (!refused || !AnalysisIsOnlyStatus(display))
     PrintAnalysis(stdout, display, ClusterBar::kBefore, UseColour(stdout, colour), !refused);
   return refused ? kExitFailure : kExitSuccess;
 }

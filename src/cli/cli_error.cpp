@@ -37,7 +37,11 @@ CliError ErrorAt(const std::string& action, const std::string& path, const Syste
 }
 
 std::string ErrorLine(const CliError& error) {
-  if (error.action.empty()) return "shardix: " + error.message;
+  if (error.action.empty()) {
+    // The path leads unless the message names it already.
+    const bool named = error.path.empty() || error.message.find(error.path) != std::string::npos;
+    return "shardix: " + (named ? "" : error.path + ": ") + error.message;
+  }
   return "shardix: " + error.action + " " + error.path + ": " + error.message;
 }
 

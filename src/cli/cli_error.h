@@ -20,7 +20,8 @@ struct CliError {
 // do next where the error alone does not say.
 CliError ErrorAt(const std::string& action, const std::string& path, const SystemError& error);
 
-// "shardix: cannot open PATH: MESSAGE", or "shardix: MESSAGE"
+// "shardix: cannot open PATH: MESSAGE", "shardix: PATH: MESSAGE", or
+// "shardix: MESSAGE" when the message names the path itself
 std::string ErrorLine(const CliError& error);
 // The line on stderr.
 void ReportError(const CliError& error);

@@ -30,7 +30,8 @@ int RunScenario(const std::vector<std::string>& args);
 int RunScore(const std::vector<std::string>& args);
 
 // A refused analysis as one error: the system's words for a file that
-// would not open, else the status line's refusal. ReportRefusedAnalysis
+// would not open, else the status line's refusal (no code when the status
+// is no error). ReportRefusedAnalysis
 // prints it on stderr when the status is an error, and says whether it did.
 CliError AnalysisError(const std::string& path, const TerminalDisplay& analysis,
                        const FileSession& session);

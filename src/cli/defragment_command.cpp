@@ -18,6 +18,7 @@ int RunDefragment(const std::vector<std::string>& words) {
   if (!args.error.empty() || args.positional.size() != 1)
     return UsageError("defragment", args.error.empty() ? "name one file" : args.error);
   JobOutput output;
+  output.command = "defragment";
   output.json = args.Has("--json");
   output.quiet = !output.json && args.Has("--quiet");
   ColourMode colour = ColourMode::kAuto;
@@ -26,6 +27,7 @@ int RunDefragment(const std::vector<std::string>& words) {
   output.colour = !output.json && !output.quiet && UseColour(stdout, colour);
   output.dry_run = args.Has("--dry-run");
   const std::string& path = args.positional[0];
+  output.path = path;
   if (RefuseImageInUse(path, "defragment", output)) return kExitFailure;
   // A plan only reads: the image is opened so that nothing can write it.
   if (output.dry_run) OpenForPlanningOnly();
@@ -37,8 +39,10 @@ int RunDefragment(const std::vector<std::string>& words) {
   FileSession session;
   const bool can_fragment = AnalyzeFile(session, path, analysis);
   // The window offers Defragment only for a file of two fragments or more.
-  if (can_fragment && !analysis.CommandEnabled(Command::kDefragment))
+  if (can_fragment && !analysis.CommandEnabled(Command::kDefragment)) {
     analysis.SetStatusError("Only a file of 2 or more fragments can be defragmented");
+    session.refusal = "not-fragmented";
+  }
   output.before = AnalysisJson(analysis, session, can_fragment);
   if (analysis.StatusIsError()) return PrintRefusedAnalysis(output, analysis, session, path);
   if (!output.json && !output.quiet) {
@@ -63,7 +67,7 @@ int RunDefragment(const std::vector<std::string>& words) {
     bool is_error = false;
     const std::string outcome = DefragmentOutcomeText(result, &is_error);
     const std::string status = result == 0 ? DryRunStatus(plan.size()) : "Error: " + outcome;
-    return PrintPlan(output, status, plan, result);
+    return PrintPlan(output, job, status, plan, result);
   }
   const int result = RunDefragmentJob(context, session);
   job.FinishProgress();

@@ -10,6 +10,7 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/json_output.h"
 #include "cli/usage.h"
 #ifdef SHARDIX_HAVE_SCENARIO
 #include "cli/demo_recipe.h"
@@ -55,7 +56,7 @@ int BuildDemoImage(const std::string& image) {
   scenario::Recipe recipe;
   std::string error;
   if (!scenario::ParseRecipe(kDemoRecipe, scenario::RecipeOptions{}, &recipe, &error)) {
-    std::fprintf(stderr, "shardix demo: the demo recipe: %s\n", error.c_str());
+    std::fprintf(stderr, "shardix: the demo recipe: %s\n", error.c_str());
     return kExitFailure;
   }
   std::error_code fs_error;
@@ -63,7 +64,7 @@ int BuildDemoImage(const std::string& image) {
   scenario::ScenarioResult result;
   const std::atomic<bool>* stop = InstallStopSignals();
   if (!scenario::BuildScenario(recipe, image, &result, nullptr, stop, &error)) {
-    std::fprintf(stderr, "shardix demo: making %s: %s\n", image.c_str(), error.c_str());
+    std::fprintf(stderr, "shardix: making %s: %s\n", image.c_str(), error.c_str());
     return stop->load() ? StopExitStatus() : kExitFailure;
   }
   return kExitSuccess;
@@ -72,7 +73,7 @@ int BuildDemoImage(const std::string& image) {
 constexpr bool kCanBuild = false;
 
 int BuildDemoImage(const std::string&) {
-  std::fputs("shardix demo: making the demo image needs mkntfs from Linux's ntfs-3g package; "
+  std::fputs("shardix: making the demo image needs mkntfs from Linux's ntfs-3g package; "
              "make it with shardix demo on Linux\n",
              stderr);
   return kExitFailure;
@@ -87,14 +88,14 @@ int MakeDemoImage(const std::string& folder, bool replace, DemoImage* out) {
   std::error_code error;
   out->folder = folder.empty() ? NewTemporaryFolder() : folder;
   if (out->folder.empty() || (!fs::create_directories(out->folder, error) && error)) {
-    std::fprintf(stderr, "shardix demo: cannot make the folder %s: %s\n", out->folder.c_str(),
+    std::fprintf(stderr, "shardix: cannot make the folder %s: %s\n", out->folder.c_str(),
                  error.message().c_str());
     return kExitFailure;
   }
   out->image = (fs::path(out->folder) / "demo.img").string();
   out->file_path = out->image + "/demo.bin";
   if (fs::exists(fs::symlink_status(out->image, error)) && !replace) {
-    std::fprintf(stderr, "shardix demo: %s exists; nothing was changed (--force replaces it)\n",
+    std::fprintf(stderr, "shardix: %s exists; nothing was changed (--force replaces it)\n",
                  out->image.c_str());
     return kExitFailure;
   }
@@ -115,20 +116,42 @@ int Step(const char* title, int (*command)(const std::vector<std::string>&),
 }  // namespace
 
 int RunDemo(const std::vector<std::string>& args) {
-  Arguments words = ParseArguments(args, {"--force"}, {});
+  Arguments words = ParseArguments(args, {"--force", "--json"}, {});
   if (!words.error.empty()) return UsageError("demo", words.error);
   if (words.positional.size() > 1) return UsageError("demo", "name one folder");
+  const bool json = words.Has("--json");
   DemoImage demo;
   if (const int status = MakeDemoImage(words.positional.empty() ? "" : words.positional[0],
-                                       words.Has("--force"), &demo))
+                                       words.Has("--force"), &demo)) {
+    // What failed is on stderr already.
+    if (json) {
+      const JsonError error{"demo-image-failed", "the demo image could not be made",
+                            words.positional.empty() ? "" : words.positional[0]};
+      PrintJson(CommandJson("demo", &error, {{"folder", nullptr}, {"image", nullptr},
+                                             {"file", nullptr}, {"steps", Json::array()}}));
+    }
     return status;
-  std::printf("Made the NTFS image %s\nwith a demo file: %s\n", demo.image.c_str(),
-              demo.file_path.c_str());
+  }
+  if (!json)
+    std::printf("Made the NTFS image %s\nwith a demo file: %s\n", demo.image.c_str(),
+                demo.file_path.c_str());
 
+  // With --json each step's object is gathered into the demo's own.
+  Json steps = Json::array();
+  if (json) SetJsonSink([&steps](const Json& object) { steps.back()["result"] = object; });
   int worst = kExitSuccess;
-  auto run = [&worst](const char* title, int (*command)(const std::vector<std::string>&),
-                      const std::vector<std::string>& words) {
-    int status = Step(title, command, words);
+  auto run = [&](const char* title, int (*command)(const std::vector<std::string>&),
+                 std::vector<std::string> words) {
+    int status = 0;
+    if (json) {
+      words.push_back("--json");
+      steps.push_back({{"arguments", Json::array()}, {"exit_status", 0}, {"result", nullptr}});
+      for (const std::string& word : words) steps.back()["arguments"].push_back(ReadableText(word));
+      status = command(words);
+      steps.back()["exit_status"] = status;
+    } else {
+      status = Step(title, command, words);
+    }
     if (status > worst) worst = status;
   };
   run("analyze", RunAnalyze, {demo.file_path});
@@ -136,8 +159,20 @@ int RunDemo(const std::vector<std::string>& args) {
   run("defragment", RunDefragment, {demo.file_path});
   run("volume-info", RunVolumeInfo, {demo.image});
   run("check", RunCheck, {demo.image});
-  std::printf("\nThe image stays in %s; try the commands on %s yourself.\n", demo.folder.c_str(),
-              demo.file_path.c_str());
+  if (!json) {
+    std::printf("\nThe image stays in %s; try the commands on %s yourself.\n", demo.folder.c_str(),
+                demo.file_path.c_str());
+    return worst;
+  }
+  SetJsonSink(nullptr);
+  Json fields;
+  PutText(fields, "folder", demo.folder);
+  PutText(fields, "image", demo.image);
+  PutText(fields, "file", demo.file_path);
+  fields["steps"] = steps;
+  const JsonError error{"step-failed", "a step of the demo did not succeed", demo.image};
+  if (worst != kExitSuccess) ReportError(error);
+  PrintJson(CommandJson("demo", worst == kExitSuccess ? nullptr : &error, fields));
   return worst;
 }
 

@@ -49,6 +49,7 @@ int RunFragment(const std::vector<std::string>& words) {
     return UsageError("--method takes concentrated, scattered, random or first-fit");
   JobOutput output;
   output.fragment = true;
+  output.command = "fragment";
   output.first_fit = method == static_cast<int32_t>(PlacementMethod::kFirstFit);
   output.seed_drawn = args.Last("--seed") == nullptr;
   output.seed = SystemRandomSeed();
@@ -70,6 +71,7 @@ int RunFragment(const std::vector<std::string>& words) {
   output.dry_run = args.Has("--dry-run");
   output.method = method;
   const std::string& path = args.positional[0];
+  output.path = path;
   if (RefuseImageInUse(path, "fragment", output)) return kExitFailure;
   // A plan only reads: the image is opened so that nothing can write it.
   if (output.dry_run) OpenForPlanningOnly();
@@ -96,8 +98,11 @@ int RunFragment(const std::vector<std::string>& words) {
   if (!PrepareFragmentJob(job, *count_text, analysis.Text(TextField::kMaxValue),
                           method, static_cast<int>(slider), &params)) {
     job.FinishProgress();
-    if (output.json) PrintJobJson(output, nullptr, job.status(), nullptr, 0);
-    else if (!ReportErrorStatus(job.status(), job.echoes_status()) && !job.echoes_status())
+    const bool said = ReportErrorStatus(job.status(), job.echoes_status());
+    if (output.json)
+      PrintJobJson(output, {"refused", {"count-out-of-range", StatusMessage(job.status()), path, ""}},
+                   job.status(), nullptr, 0);
+    else if (!said && !job.echoes_status())
       std::printf("%s\n", job.status().c_str());
     return kExitFailure;
   }
@@ -116,7 +121,7 @@ int RunFragment(const std::vector<std::string>& words) {
     const std::string status = result == kFragmentSucceeded
                                    ? DryRunStatus(plan.pieces.size())
                                    : "Error: " + FragmentOutcomeText(result);
-    return PrintPlan(output, status, plan.pieces, result);
+    return PrintPlan(output, job, status, plan.pieces, result);
   }
   const int result = RunFragmentJob(context, session, params);
   job.FinishProgress();

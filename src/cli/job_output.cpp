@@ -6,11 +6,11 @@
 #include <cstdio>
 
 #include "cli/commands.h"
-#include "cli/json_writer.h"
 #include "cli/stop_signals.h"
 #include "analysis/job_display.h"
 #include "display/job_context.h"
 #include "display/text_util.h"
+#include "defrag/defragment_file.h"
 #include "fragment/fragment_file.h"
 #include "fragment/placement.h"
 #include "volume/error_codes.h"
@@ -97,37 +97,79 @@ std::string JobOutcomeNote(const JobOutput& output, int result, uint64_t moved,
          " pieces were placed next to each other and joined.";
 }
 
-void PrintJobJson(const JobOutput& output, const int* result, const std::string& status,
-                  const std::string* after, uint64_t moved,
-                  const std::vector<PlannedPiece>* plan) {
-  JsonWriter json;
-  json.BeginObject();
-  if (result) json.Key("result").SignedNumber(*result);
-  else json.Key("result").Null();
-  json.Key("status").String(status);
-  json.Key("before").Raw(output.before);
-  if (after) json.Key("after").Raw(*after);
-  else json.Key("after").Null();
-  if (output.fragment) json.Key("requested").Number(output.requested);
-  json.Key("moved").Number(moved);
-  // Pieces the plan found room for: fewer than requested when it refused.
-  if (output.fragment) json.Key("planned").Number(output.planned);
-  if (output.fragment) json.Key("seed").Number(output.seed);
-  if (plan) {
-    json.Key("dry_run").Bool(true);
-    json.Key("plan").BeginArray();
-    uint64_t number = 0;
-    for (const PlannedPiece& piece : *plan) {
-      json.BeginObject();
-      json.Key("number").Number(++number);
-      json.Key("clusters").Number(static_cast<uint64_t>(piece.clusters));
-      json.Key("lcn").Number(static_cast<uint64_t>(piece.lcn));
-      json.EndObject();
-    }
-    json.EndArray();
+namespace {
+
+// The short name of a job's result other than success.
+std::string ResultCode(const JobOutput& output, const TerminalDisplay& job, int result) {
+  if (job.box_code() != 0) return ErrorCodeName(job.box_code());
+  if (output.fragment) return result == kFragmentNoRoom ? "no-room" : "move-failed";
+  switch (result) {
+    case kDefragmentNoSpace: return "no-space";
+    case kDefragmentRunsTooShort: return "runs-too-short";
+    default: return "move-failed";
   }
-  json.EndObject();
-  std::printf("%s\n", json.text().c_str());
+}
+
+}  // namespace
+
+JobEnd JobEndOf(const JobOutput& output, const TerminalDisplay& job, int result, uint64_t moved) {
+  JobEnd end;
+  if (result == 0 && output.write_error == 0) {
+    end.outcome = "done";
+    return end;
+  }
+  end.error.path = output.path;
+  end.error.message = StatusMessage(job.status());
+  if (result == kJobStopped) {
+    end.outcome = "stopped";
+    end.error.code = "stopped";
+    return end;
+  }
+  if (output.write_error != 0) {
+    end.error.code = ErrorCodeName(output.write_error);
+    end.error.message = JobOutcomeNote(output, result, moved, kNoValue);
+    end.told = job.box_code() != 0;
+  } else if (output.refused) {
+    end.error.code = "volume-refused";
+  } else {
+    end.error.code = ResultCode(output, job, result);
+    end.told = job.box_code() != 0;
+  }
+  // A plan that found no room for every piece moves nothing: refused.
+  const bool no_room = output.dry_run || (output.fragment && result == kFragmentNoRoom &&
+                                          output.planned < output.requested);
+  if (output.refused || (moved == 0 && no_room)) end.outcome = "refused";
+  else end.outcome = moved > 0 ? "partial" : "failed";
+  return end;
+}
+
+void PrintJobJson(const JobOutput& output, const JobEnd& end, const std::string& status,
+                  const Json& after, uint64_t moved, const std::vector<PlannedPiece>* plan) {
+  Json json;
+  json["outcome"] = end.outcome;
+  json["status"] = ReadableText(status);
+  json["before"] = output.before;
+  json["after"] = after;
+  if (output.fragment) json["requested"] = output.requested;
+  // Pieces of the file moved to their new place and on the disk: each is
+  // one fragment of the result, for either job.
+  json["moved"] = moved;
+  // Pieces the plan found room for: fewer than requested when it refused.
+  if (output.fragment) json["planned"] = output.planned;
+  if (output.fragment) json["seed"] = output.seed;
+  json["dry_run"] = output.dry_run;
+  json["plan"] = nullptr;
+  if (plan) {
+    json["plan"] = Json::array();
+    uint64_t number = 0;
+    for (const PlannedPiece& piece : *plan)
+      json["plan"].push_back({{"number", ++number},
+                              {"clusters", static_cast<uint64_t>(piece.clusters)},
+                              {"lcn", static_cast<uint64_t>(piece.lcn)}});
+  }
+  const bool failed = !end.error.code.empty();
+  if (failed && !end.told) PrintErrorLine(output.command, end.error);
+  PrintJson(CommandJson(output.command, failed ? &end.error : nullptr, json));
 }
 
 bool ReportErrorStatus(const std::string& status, bool echoed) {
@@ -144,10 +186,12 @@ std::string DryRunStatus(uint64_t pieces) {
          " planned; nothing was moved.";
 }
 
-int PrintPlan(const JobOutput& output, const std::string& status,
+int PrintPlan(const JobOutput& output, const TerminalDisplay& job, const std::string& status,
               const std::vector<PlannedPiece>& plan, int result) {
   if (output.json) {
-    PrintJobJson(output, &result, status, nullptr, 0, &plan);
+    JobEnd end = JobEndOf(output, job, result, 0);
+    if (result != 0) end.error.message = StatusMessage(status);
+    PrintJobJson(output, end, status, nullptr, 0, &plan);
   } else {
     if (!output.quiet) {
       std::printf("Plan (dry run):\n\n  %10s %12s %24s\n", "Fragment #", "Clusters",
@@ -169,7 +213,9 @@ int PrintPlan(const JobOutput& output, const std::string& status,
 int PrintRefusedAnalysis(const JobOutput& output, const TerminalDisplay& analysis,
                          const FileSession& session, const std::string& path) {
   const bool reported = ReportRefusedAnalysis(path, analysis, session);
-  if (output.json) PrintJobJson(output, nullptr, analysis.status(), nullptr, 0);
+  if (output.json)
+    PrintJobJson(output, {"refused", AnalysisError(path, analysis, session)}, analysis.status(),
+                 nullptr, 0);
   else if (!reported) std::printf("%s\n", analysis.status().c_str());
   else if (!output.quiet && !AnalysisIsOnlyStatus(analysis))
     PrintAnalysis(stdout, analysis, ClusterBar::kBefore, output.colour, false);
@@ -185,13 +231,14 @@ bool RefuseImageInUse(const std::string& path, const char* command, const JobOut
   if (in_use.empty()) return false;
   const std::string status = "Error: " + split.image + " is " + in_use +
                              "; it is left untouched while something else may write it";
+  const JsonError error{"volume-in-use",
+                        split.image + " is " + in_use + "; it is left untouched while something "
+                        "else may write it: unmount it (or end the program holding it) and try again",
+                        split.image, ""};
   JobOutput refused = output;
-  refused.before = "null";
-  if (output.json) PrintJobJson(refused, nullptr, status, nullptr, 0);
-  ReportError({"volume-in-use",
-               split.image + " is " + in_use + "; it is left untouched while something else may "
-               "write it: unmount it (or end the program holding it) and try again",
-               split.image, ""});
+  refused.before = nullptr;
+  if (output.json) PrintJobJson(refused, {"refused", error}, status, nullptr, 0);
+  ReportError(error);
   return true;
 #else
   (void)path, (void)command, (void)output;
@@ -220,8 +267,9 @@ int PrintStoppedJob(const JobOutput& output, const TerminalDisplay& job, const c
                     uint64_t moved) {
   const std::string status = StoppedText(job.progress_position(), job.progress_maximum(), unit);
   if (output.json) {
-    const int result = kJobStopped;
-    PrintJobJson(output, &result, status, nullptr, moved);
+    JobEnd end = JobEndOf(output, job, kJobStopped, moved);
+    end.error.message = status;
+    PrintJobJson(output, end, status, nullptr, moved);
   } else {
     std::printf("%s\n", status.c_str());
     if (output.fragment && output.seed_drawn) std::printf("Seed: %" PRIu32 "\n", output.seed);
@@ -233,9 +281,9 @@ int PrintStoppedJob(const JobOutput& output, const TerminalDisplay& job, const c
 void PrintJobResult(const JobOutput& output, const TerminalDisplay& job,
                     const FileSession& session, int result, uint64_t moved) {
   if (output.json) {
-    const std::string after = AnalysisJson(job, session, job.CommandEnabled(Command::kFragment),
-                                           ClusterBar::kAfter);
-    PrintJobJson(output, &result, job.status(), &after, moved);
+    const Json after = AnalysisJson(job, session, job.CommandEnabled(Command::kFragment),
+                                    ClusterBar::kAfter);
+    PrintJobJson(output, JobEndOf(output, job, result, moved), job.status(), after, moved);
     return;
   }
   if (!output.quiet) {

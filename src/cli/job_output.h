@@ -1,8 +1,7 @@
 // Output shared by the two job commands (fragment, defragment): the
-// refused analysis, and the result as text or one JSON object
-// {"result", "status", "before", "after", "moved"} (fragment adds
-// "requested" and "seed"), saying in words where the result differs from
-// what was asked.
+// refused analysis, and the result as text or one JSON object (see
+// docs/json.md), saying in words where the result differs from what was
+// asked.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +20,9 @@ struct JobOutput {
   bool json = false;
   bool quiet = false;   // only the result
   bool colour = false;
-  std::string before;   // the analysis object of before the job
+  std::string command;  // "fragment" or "defragment"
+  std::string path;     // as typed
+  Json before;          // the analysis object of before the job (null: none)
   bool fragment = false;  // a fragment job: requested, seed and the count note
   uint64_t requested = 0;
   uint32_t seed = 0;
@@ -39,10 +40,22 @@ struct JobOutput {
   std::string volume_name;  // as the volume names itself, for the write-back note
 };
 
-// The JSON object; `result` and `after` may be null (no job ran). A dry
-// run adds "plan": [{number, clusters, lcn}].
-void PrintJobJson(const JobOutput& output, const int* result, const std::string& status,
-                  const std::string* after, uint64_t moved,
+// How a job ended, for --json: "done", "partial" (some pieces moved, then
+// it failed), "refused" (nothing was tried), "stopped" (by a signal) or
+// "failed" (it tried and moved nothing), with the error unless done.
+struct JobEnd {
+  std::string outcome;
+  JsonError error;
+  bool told = false;  // the error is on stderr already (an error box)
+};
+// The end of a job that ran (or planned) and returned `result`, `moved`
+// of its pieces on the disk.
+JobEnd JobEndOf(const JobOutput& output, const TerminalDisplay& job, int result, uint64_t moved);
+
+// The JSON object; `after` is null when no job ran. A dry run adds its
+// "plan": [{number, clusters, lcn}]. An error goes to stderr too, in words.
+void PrintJobJson(const JobOutput& output, const JobEnd& end, const std::string& status,
+                  const Json& after, uint64_t moved,
                   const std::vector<PlannedPiece>* plan = nullptr);
 
 // An error status ("Error: ...") said once on stderr, unless `echoed` (the
@@ -55,7 +68,7 @@ std::string DryRunStatus(uint64_t pieces);
 // A dry run: the plan, piece by piece in file order, with the status and
 // what a run would do; returns the exit status (0 when every piece has a
 // place).
-int PrintPlan(const JobOutput& output, const std::string& status,
+int PrintPlan(const JobOutput& output, const TerminalDisplay& job, const std::string& status,
               const std::vector<PlannedPiece>& plan, int result);
 
 // The analysis that refused the job; returns the exit status for it.

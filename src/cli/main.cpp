@@ -5,6 +5,7 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/json_output.h"
 #include "cli/usage.h"
 #include "volume/notices.h"
 #ifdef _WIN32
@@ -64,6 +65,7 @@ int Run(const std::vector<std::string>& argv) {
   }
   const std::string command = argv[1];
   const std::vector<std::string> args(argv.begin() + 2, argv.end());
+  SetUsageErrorsAsJson(AsksForJson(args));
   if (command == "--version" || command == "-V" || command == "version") {
     PrintVersion(stdout);
     return kExitSuccess;
@@ -96,6 +98,10 @@ int Run(const std::vector<std::string>& argv) {
   std::vector<std::string> names = {"help"};
   for (const auto& runner : kRunners) names.push_back(runner.name);
   const std::string nearest = NearestWord(command, names);
+  if (AsksForJson(args)) {
+    const JsonError error{"usage", "unknown command '" + command + "'", ""};
+    PrintJson(CommandJson(command, &error, Json::object()));
+  }
   if (!nearest.empty()) {
     std::fprintf(stderr, "shardix: unknown command '%s'; did you mean '%s'?\n", command.c_str(),
                  nearest.c_str());

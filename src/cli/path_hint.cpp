@@ -19,11 +19,12 @@ bool AnalysisIsOnlyStatus(const TerminalDisplay& analysis) {
 
 CliError AnalysisError(const std::string& path, const TerminalDisplay& analysis,
                        const FileSession& session) {
+  if (!analysis.StatusIsError()) return {};
   if (!session.file && session.open_error) return ErrorAt("cannot open", path, session.open_error);
-  std::string status = analysis.status();
-  const std::string prefix = "Error: ";
-  if (status.rfind(prefix, 0) == 0) status.erase(0, prefix.size());
-  return {"refused", status, "", ""};
+  const std::string code = session.open_error         ? ErrorName(session.open_error)
+                           : !session.refusal.empty() ? session.refusal
+                                                      : "refused";
+  return {code, StatusMessage(analysis.status()), path, ""};
 }
 
 bool ReportRefusedAnalysis(const std::string& path, const TerminalDisplay& analysis,

@@ -17,6 +17,7 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/json_output.h"
 #include "scenario/content.h"
 #include "scenario/layout_map_svg.h"
 #include "scenario/manifest.h"
@@ -89,13 +90,25 @@ bool WriteWhole(const std::string& path, const std::string& text, std::string* e
   return error->empty();
 }
 
+// With --json: the object for a build or check that failed (its words are
+// on stderr already); returns `status`.
+int JsonFailure(bool json, const char* code, const std::string& message, const std::string& path,
+                int status) {
+  if (json) {
+    const JsonError error{code, message, path};
+    PrintJson(CommandJson("scenario", &error, Json::object()));
+  }
+  return status;
+}
+
 int Build(const std::string& recipe_path, const std::string& image, bool force, bool quiet,
-          bool allow_host_path) {
+          bool allow_host_path, bool json) {
   std::string text, error;
   if (!ReadRecipe(recipe_path, &text, &error)) {
     std::fprintf(stderr, "shardix scenario: cannot read the recipe %s: %s\n", recipe_path.c_str(),
                  error.c_str());
-    return kExitUsage;
+    return JsonFailure(json, "unreadable-recipe", "cannot read the recipe: " + error, recipe_path,
+                       kExitUsage);
   }
   Recipe recipe;
   RecipeOptions options;
@@ -104,19 +117,21 @@ int Build(const std::string& recipe_path, const std::string& image, bool force, 
   options.allow_host_path = allow_host_path;
   if (!ParseRecipe(text, options, &recipe, &error)) {
     std::fprintf(stderr, "shardix scenario: %s: %s\n", recipe_path.c_str(), error.c_str());
-    return kExitUsage;
+    return JsonFailure(json, "bad-recipe", error, recipe_path, kExitUsage);
   }
   std::error_code fs_error;
   if (fs::exists(image, fs_error) && !force) {
     std::fprintf(stderr,
-                 "shardix scenario: %s exists; nothing was changed (--force replaces it)\n",
+                 "shardix: %s exists; nothing was changed (--force replaces it)\n",
                  image.c_str());
-    return kExitFailure;
+    return JsonFailure(json, "image-exists", "exists; nothing was changed (--force replaces it)",
+                       image, kExitFailure);
   }
   if (fs::exists(image, fs_error) && !fs::is_regular_file(image, fs_error)) {
-    std::fprintf(stderr, "shardix scenario: %s is not a regular file; nothing was changed\n",
+    std::fprintf(stderr, "shardix: %s is not a regular file; nothing was changed\n",
                  image.c_str());
-    return kExitFailure;
+    return JsonFailure(json, "not-a-regular-file", "not a regular file; nothing was changed",
+                       image, kExitFailure);
   }
   // The image is made under a name of its own beside OUT.img and takes
   // OUT.img's name only when whole: a build that fails leaves nothing new,
@@ -126,12 +141,13 @@ int Build(const std::string& recipe_path, const std::string& image, bool force, 
   ScenarioResult result;
   // Ctrl+C and SIGTERM end the build after the change in flight.
   const std::atomic<bool>* stop = InstallStopSignals();
-  const bool built = BuildScenario(recipe, building, &result, quiet ? nullptr : stdout, stop, &error);
+  const bool built = BuildScenario(recipe, building, &result, quiet || json ? nullptr : stdout, stop,
+                                    &error);
   if (!built) {
     fs::remove(building, fs_error);
-    std::fprintf(stderr, "shardix scenario: %s\nNothing was made at %s.\n", error.c_str(), image.c_str());
-    if (stop->load()) return StopExitStatus();
-    return kExitFailure;
+    std::fprintf(stderr, "shardix: %s\nNothing was made at %s.\n", error.c_str(), image.c_str());
+    if (stop->load()) return JsonFailure(json, "stopped", error, image, StopExitStatus());
+    return JsonFailure(json, "build-failed", error, image, kExitFailure);
   }
   const std::string json_path = image + ".manifest.json", table_path = image + ".manifest.txt";
   fs::remove(json_path, fs_error);  // a manifest of an earlier image must not outlive it
@@ -141,25 +157,45 @@ int Build(const std::string& recipe_path, const std::string& image, bool force, 
   fs::rename(building, image, fs_error);
   if (fs_error) {
     fs::remove(building, fs_error);
-    std::fprintf(stderr, "shardix scenario: naming the image %s failed: %s\n", image.c_str(),
+    std::fprintf(stderr, "shardix: naming the image %s failed: %s\n", image.c_str(),
                  fs_error.message().c_str());
-    return kExitFailure;
+    return JsonFailure(json, "rename-failed", fs_error.message(), image, kExitFailure);
   }
   const std::string name = fs::path(image).filename().string();
   if (!WriteText(json_path, ManifestJson(recipe, result, name)) ||
       !WriteText(table_path, ManifestTable(recipe, result, name))) {
-    std::fprintf(stderr, "shardix scenario: writing the manifest beside %s failed\n", image.c_str());
-    return kExitFailure;
+    std::fprintf(stderr, "shardix: writing the manifest beside %s failed\n", image.c_str());
+    return JsonFailure(json, "manifest-not-written", "writing the manifest failed", json_path,
+                       kExitFailure);
   }
   error.clear();
   if (!WriteWhole(map_path, LayoutMapSvg(result, name), &error)) {
-    std::fprintf(stderr, "shardix scenario: writing the map %s failed: %s\n", map_path.c_str(), error.c_str());
-    return kExitFailure;
+    std::fprintf(stderr, "shardix: writing the map %s failed: %s\n", map_path.c_str(), error.c_str());
+    return JsonFailure(json, "map-not-written", error, map_path, kExitFailure);
   }
   std::size_t listed = 0, deleted = 0;
   for (const FileRecord& file : result.files) {
     listed += file.listed;
     deleted += file.listed && file.state != "allocated";
+  }
+  for (const std::string& warning : result.warnings)
+    std::fprintf(stderr, "shardix: warning: %s\n", warning.c_str());
+  if (json) {
+    Json fields;
+    PutText(fields, "image", image);
+    fields["image_bytes"] = result.digests.image_bytes;
+    fields["image_sha256"] = result.digests.image_sha256;
+    PutText(fields, "manifest", json_path);
+    PutText(fields, "table", table_path);
+    PutText(fields, "map", map_path);
+    fields["streams"] = listed;
+    fields["deleted"] = deleted;
+    fields["remnants"] = result.remnants.size();
+    fields["warnings"] = Json::array();
+    for (const std::string& warning : result.warnings)
+      fields["warnings"].push_back(ReadableText(warning));
+    PrintJson(CommandJson("scenario", nullptr, fields));
+    return kExitSuccess;
   }
   std::printf("Made %s: %llu bytes, sha256 %s\n%zu streams in the manifest (%zu deleted), "
               "%zu remnants in free space\nManifest: %s\nTable:    %s\n",
@@ -167,8 +203,6 @@ int Build(const std::string& recipe_path, const std::string& image, bool force, 
               result.digests.image_sha256.c_str(), listed, deleted, result.remnants.size(),
               json_path.c_str(), table_path.c_str());
   std::printf("Map:      %s\n", map_path.c_str());
-  for (const std::string& warning : result.warnings)
-    std::fprintf(stderr, "shardix scenario: warning: %s\n", warning.c_str());
   return kExitSuccess;
 }
 
@@ -242,17 +276,46 @@ std::vector<std::pair<int64_t, uint64_t>> Unaccounted(const Manifest& manifest, 
   return out;
 }
 
-int Verify(const std::string& manifest_path, const std::string& image) {
+int Verify(const std::string& manifest_path, const std::string& image, bool json) {
   std::string text, error;
   if (!ReadText(manifest_path, &text)) {
-    std::fprintf(stderr, "shardix scenario: cannot read the manifest %s\n", manifest_path.c_str());
-    return kExitFailure;
+    std::fprintf(stderr, "shardix: cannot read the manifest %s\n", manifest_path.c_str());
+    return JsonFailure(json, "unreadable-manifest", "cannot read the manifest", manifest_path,
+                       kExitFailure);
   }
   Manifest manifest;
   if (!ReadManifest(text, &manifest, &error)) {
     std::fprintf(stderr, "shardix scenario: %s: %s\n", manifest_path.c_str(), error.c_str());
-    return kExitUsage;
+    return JsonFailure(json, "bad-manifest", error, manifest_path, kExitUsage);
   }
+  // Each line as it comes; with --json the places that differ are gathered
+  // into one object at the end instead.
+  Json differences = Json::array();
+  std::size_t checked = 0;
+  std::string sha256_now;
+  const auto say = [json](const std::string& line) {
+    if (!json) std::printf("%s\n", line.c_str());
+  };
+  const auto differs = [&](const std::string& place, const std::string& what) {
+    differences.push_back({{"place", ReadableText(place)}, {"difference", ReadableText(what)}});
+    say("DIFFERS  " + place + ": " + what);
+  };
+  const auto verdict = [&] {
+    if (json) {
+      Json fields;
+      PutText(fields, "manifest", manifest_path);
+      PutText(fields, "image", image);
+      fields["image_sha256"] = sha256_now.empty() ? Json(nullptr) : Json(sha256_now);
+      fields["files_checked"] = checked;
+      fields["differences"] = differences;
+      const JsonError error{"differs", std::to_string(differences.size()) +
+                                           " places differ from the manifest", image};
+      if (!differences.empty())
+        std::fprintf(stderr, "shardix: %s: %s\n", image.c_str(), error.message.c_str());
+      PrintJson(CommandJson("scenario", differences.empty() ? nullptr : &error, fields));
+    }
+    return differences.empty() ? kExitSuccess : kExitFailure;
+  };
   const std::atomic<bool>* stop = InstallStopSignals();
   // A disk's volume is read from a copy of its partition, in a folder of
   // its own that goes when the check ends.
@@ -268,125 +331,121 @@ int Verify(const std::string& manifest_path, const std::string& image) {
     std::error_code fs_error;
     std::string folder = (fs::temp_directory_path(fs_error) / "shardix-verify-XXXXXX").string();
     if (fs_error || !::mkdtemp(folder.data())) {
-      std::fprintf(stderr, "shardix scenario: cannot make a folder for the volume's copy: %s\n",
+      std::fprintf(stderr, "shardix: cannot make a folder for the volume's copy: %s\n",
                    fs_error ? fs_error.message().c_str() : std::strerror(errno));
       return kExitFailure;
     }
     scratch.folder = folder;
     volume = folder + "/volume";
     if (!ExtractVolume(image, manifest.volume_offset, manifest.volume_bytes, volume, stop, &error)) {
-      std::fprintf(stderr, "shardix scenario: %s\n", error.c_str());
+      std::fprintf(stderr, "shardix: %s\n", error.c_str());
       return stop->load() ? StopExitStatus() : kExitFailure;
     }
   }
   std::unique_ptr<ImageFiles> files;
   if (OpenImageReader(volume, &files, &error)) {
-    std::fprintf(stderr, "shardix scenario: %s\n", error.c_str());
-    return kExitFailure;
+    std::fprintf(stderr, "shardix: %s\n", error.c_str());
+    return JsonFailure(json, "unreadable-image", error, image, kExitFailure);
   }
   const ImageGeometry geometry = files->geometry();
   if (geometry.cluster_size != manifest.cluster_size || geometry.sector_size != manifest.sector_size) {
-    std::printf("DIFFERS  the volume: %u-byte clusters and %u-byte sectors, not %u and %u\n",
-                geometry.cluster_size, geometry.sector_size, manifest.cluster_size,
-                manifest.sector_size);
-    return kExitFailure;
+    differs("the volume", std::to_string(geometry.cluster_size) + "-byte clusters and " +
+                              std::to_string(geometry.sector_size) + "-byte sectors, not " +
+                              std::to_string(manifest.cluster_size) + " and " +
+                              std::to_string(manifest.sector_size));
+    return verdict();
   }
   std::vector<uint8_t> bitmap;
   if (files->ClusterBitmap(&bitmap, &error)) {
-    std::fprintf(stderr, "shardix scenario: %s\n", error.c_str());
-    return kExitFailure;
+    std::fprintf(stderr, "shardix: %s\n", error.c_str());
+    return JsonFailure(json, "unreadable-image", error, image, kExitFailure);
   }
   RegionDigests now;
   if (!ImageRegions(image, geometry, bitmap, manifest.files, stop, &now, &error, manifest.volume_offset,
                     manifest.partition_table.empty() ? UINT64_MAX : manifest.volume_bytes)) {
-    std::fprintf(stderr, "shardix scenario: %s\n", error.c_str());
-    return stop->load() ? StopExitStatus() : kExitFailure;
+    std::fprintf(stderr, "shardix: %s\n", error.c_str());
+    if (stop->load()) return JsonFailure(json, "stopped", error, image, StopExitStatus());
+    return JsonFailure(json, "unreadable-image", error, image, kExitFailure);
   }
+  sha256_now = now.image_sha256;
   // The same bytes as built: every file, remnant, free cluster and slack
   // byte matches, and nothing needs reading again.
   if (now.image_sha256 == manifest.image_sha256) {
-    std::printf("ok       the image's sha256 %s\nAll %zu files, %zu remnants, free space and metadata "
-                "match the manifest\n", now.image_sha256.c_str(), manifest.files.size(),
-                manifest.remnants.size());
-    return kExitSuccess;
+    say("ok       the image's sha256 " + now.image_sha256 + "\nAll " +
+        std::to_string(manifest.files.size()) + " files, " +
+        std::to_string(manifest.remnants.size()) +
+        " remnants, free space and metadata match the manifest");
+    return verdict();
   }
-  std::printf("changed  the image's sha256 (%s): looking for the place\n", now.image_sha256.c_str());
-  std::size_t differing = 0, checked = 0;
+  say("changed  the image's sha256 (" + now.image_sha256 + "): looking for the place");
   const auto stopped = [&] {
     if (!stop->load()) return false;
-    std::fprintf(stderr, "shardix scenario: stopped while verifying %s\n", image.c_str());
+    std::fprintf(stderr, "shardix: stopped while verifying %s\n", image.c_str());
+    JsonFailure(json, "stopped", "stopped while verifying", image, 0);
     return true;
   };
   for (const FileRecord& file : manifest.files) {
     if (stopped()) return StopExitStatus();
     const std::string name = ManifestName(file.path + (file.stream.empty() ? "" : ":" + file.stream));
     if (file.state == "overwritten") {
-      std::printf("skipped  %s (overwritten)\n", name.c_str());
+      say("skipped  " + name + " (overwritten)");
       continue;
     }
     ++checked;
     const std::string difference = CheckFile(*files, file, manifest.cluster_size);
-    if (difference.empty()) {
-      std::printf("ok       %s%s\n", name.c_str(), file.state == "allocated" ? "" : " (deleted)");
-    } else {
-      ++differing;
-      std::printf("DIFFERS  %s: %s\n", name.c_str(), difference.c_str());
-    }
+    if (difference.empty()) say("ok       " + name + (file.state == "allocated" ? "" : " (deleted)"));
+    else differs(name, difference);
   }
   for (const Remnant& remnant : manifest.remnants) {
     if (stopped()) return StopExitStatus();
     std::string sha256;
     const std::string place = "remnant of " + ManifestName(remnant.path) + " at " +
                               ClusterText(remnant.first_cluster, remnant.clusters);
-    if (DigestOfClusters(*files, remnant.first_cluster, remnant.clusters, &sha256, &error)) {
-      ++differing;
-      std::printf("DIFFERS  %s: %s\n", place.c_str(), error.c_str());
-    } else if (sha256 != remnant.sha256) {
-      ++differing;
-      std::printf("DIFFERS  %s: bytes differ\n", place.c_str());
-    }
+    if (DigestOfClusters(*files, remnant.first_cluster, remnant.clusters, &sha256, &error))
+      differs(place, error);
+    else if (sha256 != remnant.sha256)
+      differs(place, "bytes differ");
   }
   if (!manifest.free_sha256.empty() && now.free_sha256 != manifest.free_sha256) {
-    ++differing;
     const auto stretches = Unaccounted(manifest, now);
     std::string where;
     for (std::size_t i = 0; i < stretches.size() && i < 8; ++i)
       where += (i ? ", " : "") + ClusterText(stretches[i].first, stretches[i].second);
     if (stretches.size() > 8) where += " and " + std::to_string(stretches.size() - 8) + " more";
-    std::printf("DIFFERS  free space: %s\n",
-                where.empty() ? "its bytes differ (in a deleted file or remnant named above, or "
-                                "zeroed where bytes were)"
-                              : (where + " hold bytes the manifest does not account for").c_str());
+    differs("free space", where.empty() ? "its bytes differ (in a deleted file or remnant named "
+                                          "above, or zeroed where bytes were)"
+                                        : where + " hold bytes the manifest does not account for");
   }
-  if (!manifest.metadata_sha256.empty() && now.metadata_sha256 != manifest.metadata_sha256) {
-    ++differing;
-    std::printf("DIFFERS  metadata: the clusters in use by no listed file (MFT, folders, system "
-                "files) or the bytes past the last cluster\n");
-  }
+  if (!manifest.metadata_sha256.empty() && now.metadata_sha256 != manifest.metadata_sha256)
+    differs("metadata", "the clusters in use by no listed file (MFT, folders, system files) or "
+                        "the bytes past the last cluster");
   if (!manifest.partition_table.empty()) {
     const DiskShape shape{manifest.partition_table, manifest.volume_offset, manifest.sector_size,
                           manifest.volume_bytes, manifest.seed};
-    if (const std::string difference = TableDifference(image, shape); !difference.empty()) {
-      ++differing;
-      std::printf("DIFFERS  the partition table: %s\n", difference.c_str());
-    }
+    if (const std::string difference = TableDifference(image, shape); !difference.empty())
+      differs("the partition table", difference);
   }
-  if (differing == 0)
-    std::printf("DIFFERS  the image: its sha256 differs, in no place the manifest describes\n");
-  if (differing <= 1) std::printf("1 place differs from the manifest (%zu files checked)\n", checked);
-  else std::printf("%zu places differ from the manifest (%zu files checked)\n", differing, checked);
-  return kExitFailure;
+  if (differences.empty())
+    differs("the image", "its sha256 differs, in no place the manifest describes");
+  if (differences.size() == 1)
+    say("1 place differs from the manifest (" + std::to_string(checked) + " files checked)");
+  else
+    say(std::to_string(differences.size()) + " places differ from the manifest (" +
+        std::to_string(checked) + " files checked)");
+  return verdict();
 }
 
 }  // namespace
 
 int RunScenario(const std::vector<std::string>& words) {
-  Arguments args = ParseArguments(words, {"--verify", "--force", "--quiet", "--allow-host-path"}, {});
+  Arguments args =
+      ParseArguments(words, {"--verify", "--force", "--quiet", "--allow-host-path", "--json"}, {});
   if (!args.error.empty()) return UsageError(args.error);
   if (args.positional.size() != 2) return UsageError("name two files");
-  if (args.Has("--verify")) return Verify(args.positional[0], args.positional[1]);
+  const bool json = args.Has("--json");
+  if (args.Has("--verify")) return Verify(args.positional[0], args.positional[1], json);
   return Build(args.positional[0], args.positional[1], args.Has("--force"), args.Has("--quiet"),
-               args.Has("--allow-host-path"));
+               args.Has("--allow-host-path"), json);
 }
 
 }  // namespace shardix::cli

@@ -7,7 +7,7 @@
 
 #include "cli/cli_error.h"
 #include "display/text_util.h"
-#include "cli/json_writer.h"
+#include "cli/arguments.h"
 #include "volume/error_codes.h"
 
 #ifdef _WIN32
@@ -156,6 +156,7 @@ void TerminalDisplay::EnableSettings(bool enable) {
 
 void TerminalDisplay::ShowErrorBox(const std::string& caption, uint32_t code, BoxOwner, BoxIcon) {
   FinishProgress();
+  box_code_ = code;
   box_shown_ = true;
   // The window's caption names the call that failed; the line leads with
   // the path and the system's words.
@@ -234,45 +235,44 @@ void PrintAnalysis(FILE* out, const TerminalDisplay& display, ClusterBar bar, bo
   }
 }
 
-std::string AnalysisJson(const TerminalDisplay& display, const FileSession& session,
-                         bool can_fragment, ClusterBar side) {
+Json AnalysisJson(const TerminalDisplay& display, const FileSession& session, bool can_fragment,
+                  ClusterBar side) {
   const ScanResults& r = session.results;
-  auto value = [](uint64_t v) -> std::optional<uint64_t> {
-    return v == kNoValue ? std::nullopt : std::optional<uint64_t>(v);
-  };
-  JsonWriter json;
-  json.BeginObject();
-  json.Key("name").String(display.Text(TextField::kFileName));
-  json.Key("size_text").String(display.Text(TextField::kFileSize));
-  json.Key("file_size").OptionalNumber(value(r.file_size));
-  json.Key("cluster_count").OptionalNumber(value(r.cluster_count));
-  json.Key("fragment_count").OptionalNumber(value(r.fragment_count));
-  json.Key("lcn_span").OptionalNumber(value(r.lcn_span));
-  json.Key("volume_clusters").OptionalNumber(value(r.volume_cluster_count));
-  std::string percent = display.Text(side == ClusterBar::kBefore ? TextField::kPercentBefore
-                                                                 : TextField::kPercentAfter);
-  if (percent.empty()) json.Key("percent_fragmented").Null();
-  else json.Key("percent_fragmented").String(percent);
+  // Figures the scan did not reach are null, as the window leaves them blank.
+  auto value = [](uint64_t v) { return v == kNoValue ? Json(nullptr) : Json(v); };
+  Json json;
+  const std::string name = display.Text(TextField::kFileName);
+  if (name.empty()) json["name"] = nullptr;
+  else PutText(json, "name", name);
+  json["file_size"] = value(r.file_size);
+  json["cluster_count"] = value(r.cluster_count);
+  json["fragment_count"] = value(r.fragment_count);
+  json["lcn_span"] = value(r.lcn_span);
+  json["volume_clusters"] = value(r.volume_cluster_count);
+  // "7.44%" on the window is 7.44 here.
+  const std::string percent = display.Text(side == ClusterBar::kBefore ? TextField::kPercentBefore
+                                                                       : TextField::kPercentAfter);
+  char* end = nullptr;
+  const double number = percent.empty() ? 0 : std::strtod(percent.c_str(), &end);
+  json["percent_fragmented"] = end && end != percent.c_str() ? Json(number) : Json(nullptr);
   unsigned long long max = 0;
-  std::string max_text = display.Text(TextField::kMaxValue);
-  if (max_text.empty() || std::sscanf(max_text.c_str(), "%llu", &max) != 1) json.Key("max").Null();
-  else json.Key("max").Number(max);
-  json.Key("fragments").BeginArray();
+  const std::string max_text = display.Text(TextField::kMaxValue);
+  json["max"] = !max_text.empty() && ParseUnsigned(max_text, &max) ? Json(max) : Json(nullptr);
+  json["fragments"] = Json::array();
   for (const FragmentRow& row : display.rows()) {
-    json.BeginObject();
-    json.Key("number").Number(row.number);
-    json.Key("clusters").Number(row.clusters);
     // A hole has no place on the volume (all bits set in the list).
-    if (row.lcn == kHoleLcn) json.Key("lcn").Null();
-    else json.Key("lcn").Number(row.lcn);
-    json.EndObject();
+    json["fragments"].push_back({{"number", row.number},
+                                 {"clusters", row.clusters},
+                                 {"lcn", row.lcn == kHoleLcn ? Json(nullptr) : Json(row.lcn)}});
   }
-  json.EndArray();
-  json.Key("status").String(display.status());
-  json.Key("can_fragment").Bool(can_fragment);
-  json.Key("can_defragment").Bool(can_fragment && display.CommandEnabled(Command::kDefragment));
-  json.EndObject();
-  return json.text();
+  json["status"] = ReadableText(display.status());
+  json["can_fragment"] = can_fragment;
+  json["can_defragment"] = can_fragment && display.CommandEnabled(Command::kDefragment);
+  return json;
+}
+
+std::string StatusMessage(const std::string& status) {
+  return status.rfind("Error: ", 0) == 0 ? status.substr(7) : status;
 }
 
 }  // namespace shardix::cli

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/analyze_file.h"
+#include "cli/json_output.h"
 #include "display/display.h"
 
 namespace shardix::cli {
@@ -65,6 +66,8 @@ class TerminalDisplay : public Display {
   const std::vector<FragmentRow>& rows() const { return rows_; }
   bool CommandEnabled(Command command) const;
   const std::string& BarCells(ClusterBar bar) const;
+  // The code of the last error box shown (0 when none was).
+  uint32_t box_code() const { return box_code_; }
 
  private:
   void Redraw();
@@ -80,7 +83,8 @@ class TerminalDisplay : public Display {
   std::map<TextField, std::string> texts_;
   std::vector<FragmentRow> rows_;
   std::map<Command, bool> commands_;
-  std::map<ClusterBar, std::string> bars_;  // one cell per column: ' ' white, 'b' blue, 'r' red
+  std::map<ClusterBar, std::string> bars_;
+  uint32_t box_code_ = 0;
 };
 
 // The analysis as the window shows it, as text on `out`: the bar in
@@ -94,8 +98,11 @@ void PrintAnalysis(FILE* out, const TerminalDisplay& display, ClusterBar bar, bo
 std::string BinaryUnits(const std::string& size);
 // The analysis object of --json.
 // `side` picks the "% Fragmented" value: before or after a job.
-std::string AnalysisJson(const TerminalDisplay& display, const FileSession& session,
-                         bool can_fragment, ClusterBar side = ClusterBar::kBefore);
+Json AnalysisJson(const TerminalDisplay& display, const FileSession& session, bool can_fragment,
+                  ClusterBar side = ClusterBar::kBefore);
+
+// A status line as an error message: without its "Error: ".
+std::string StatusMessage(const std::string& status);
 
 // --color=auto|always|never. Auto colours a terminal unless NO_COLOR is set
 // (to anything but "") or TERM is "dumb".

@@ -1,6 +1,7 @@
 #include "cli/usage.h"
 
 #include "cli/commands.h"
+#include "cli/json_output.h"
 
 #ifndef SHARDIX_VERSION_TEXT
 #define SHARDIX_VERSION_TEXT "unknown"
@@ -54,12 +55,12 @@ constexpr CommandHelp kCommands[] = {
      "                 \"# Clusters\", \"Free|In-Use\"); each --sort is a click on\n"
      "                 that column header\n"
      "  --save REPORT  write the disk report to REPORT, creating or overwriting it\n"},
-    {"check", "shardix check IMAGE\n",
+    {"check", "shardix check IMAGE [--json]\n",
      "Check an NTFS image: cluster usage rebuilt from every file against its\n"
      "bitmap; exit status 0 only for a clean volume.\n"},
     {"scenario",
-     "shardix scenario RECIPE OUT.img [--force] [--quiet] [--allow-host-path]\n"
-     "       shardix scenario --verify MANIFEST IMAGE\n",
+     "shardix scenario RECIPE OUT.img [--force] [--quiet] [--allow-host-path] [--json]\n"
+     "       shardix scenario --verify MANIFEST IMAGE [--json]\n",
      "Build a test image from a recipe (JSON, see docs/scenarios.md), with a\n"
      "manifest of where every file lies: OUT.img.manifest.json and .manifest.txt,\n"
      "and a picture of the layout: OUT.img.map.svg.\n"
@@ -77,12 +78,14 @@ constexpr CommandHelp kCommands[] = {
      "clusters; the share found) or missed, and each recovered file that matches\n"
      "none a false positive. Linux builds only.\n"
      "      --json     one JSON object (docs/score.schema.json)\n"},
-    {"demo", "shardix demo [DIR] [--force]\n",
+    {"demo", "shardix demo [DIR] [--force] [--json]\n",
      "Make a fresh NTFS image with files on it (in DIR, or a new temporary folder)\n"
      "and run the commands on it.\n"
      "      --force    replace the demo image an earlier run left in DIR\n"},
     {"help", "shardix help [COMMAND]\n", "Show the usage of all commands, or of one.\n"},
 };
+
+bool usage_json = false;
 
 const CommandHelp* Find(const std::string& name) {
   for (const CommandHelp& help : kCommands)
@@ -114,14 +117,23 @@ bool PrintCommandHelp(FILE* out, const std::string& command) {
       "PATH names a file inside an NTFS image or device as if the image were a folder:\n"
       "  /srv/disk.img/docs/a.bin\n"
       "Progress goes to the error stream when it is a terminal.\n"
+      "--json prints one JSON object on stdout, with \"error\": {code, message, path}\n"
+      "on a failure, bad usage included (docs/json.md); the error's words also go\n"
+      "to the error stream.\n"
       "Exit status: 0 success, 1 refused or unsuccessful, 2 bad usage, 130 or 143\n"
       "stopped by SIGINT (Ctrl+C) or SIGTERM after the move in flight.\n",
       out);
   return true;
 }
 
+void SetUsageErrorsAsJson(bool json) { usage_json = json; }
+
 int UsageError(const std::string& command, const std::string& problem) {
   std::fprintf(stderr, "shardix %s: %s\n", command.c_str(), problem.c_str());
+  if (usage_json) {
+    const JsonError error{"usage", problem, ""};
+    PrintJson(CommandJson(command, &error, Json::object()));
+  }
   if (const CommandHelp* help = Find(command)) std::fprintf(stderr, "usage: %s", help->usage);
   return kExitUsage;
 }

@@ -12,7 +12,7 @@
 #include "cli/arguments.h"
 #include "cli/cli_error.h"
 #include "cli/commands.h"
-#include "cli/json_writer.h"
+#include "cli/json_output.h"
 #include "cli/terminal_display.h"
 #include "cli/usage.h"
 #include "report/disk_report.h"
@@ -72,26 +72,43 @@ bool ParseSort(const std::string& text, SortClick* click) {
   return true;
 }
 
-std::string ListsJson(const std::string& title, const StoredReportLists& lists) {
-  JsonWriter json;
-  json.BeginObject();
-  json.Key("title").String(title);
-  json.Key("summary").BeginArray();
-  for (const SummaryRowText& row : lists.summary)
-    json.BeginObject().Key("label").String(row.label).Key("value").String(row.value).EndObject();
-  json.EndArray();
-  json.Key("runs").BeginArray();
-  for (const AllocationRow& row : lists.allocation) {
-    json.BeginObject();
-    json.Key("first").Number(row.first_lcn);
-    json.Key("last").Number(row.first_lcn + row.length - 1);
-    json.Key("clusters").Number(row.length);
-    json.Key("state").String(row.in_use ? "In-Use" : "Free");
-    json.EndObject();
+// The lists as data: the summary's figures by name, and each run.
+Json ListsJson(const std::string& title, const StoredReportLists& lists, uint32_t cluster_size) {
+  static const struct {
+    const char* label;
+    const char* key;
+  } kFigures[] = {{"Total Disk Clusters:", "total_clusters"},
+                  {"Total Occupied Clusters:", "used_clusters"},
+                  {"Total Free Clusters:", "free_clusters"},
+                  {"Largest Consecutive Free Block:", "largest_free_run"},
+                  {"Largest Consecutive Occupied Block:", "largest_used_run"}};
+  Json json;
+  PutText(json, "title", title);
+  Json volume;
+  volume["cluster_size"] = cluster_size;
+  for (const auto& figure : kFigures) {
+    unsigned long long value = 0;
+    for (const SummaryRowText& row : lists.summary)
+      if (row.label == figure.label && ParseUnsigned(row.value, &value)) volume[figure.key] = value;
   }
-  json.EndArray();
-  json.EndObject();
-  return json.text();
+  // Figures the analysis did not reach (it failed): no volume object.
+  json["volume"] = volume.size() == 1 + std::size(kFigures) ? volume : Json(nullptr);
+  json["runs"] = Json::array();
+  for (const AllocationRow& row : lists.allocation)
+    json["runs"].push_back({{"first", row.first_lcn},
+                            {"last", row.first_lcn + row.length - 1},
+                            {"clusters", row.length},
+                            {"in_use", row.in_use}});
+  return json;
+}
+
+void PrintFailure(const JsonError& error) {
+  Json fields;
+  fields["title"] = nullptr;
+  fields["volume"] = nullptr;
+  fields["runs"] = Json::array();
+  fields["report"] = nullptr;
+  PrintJson(CommandJson("volume-info", &error, fields));
 }
 
 // The report as text on the terminal: the title, then the report's lines.
@@ -137,18 +154,21 @@ int Run(const Arguments& args) {
   const std::string& path = args.positional[0];
   const std::string* report = args.Last("--save");
   if (report && IsReportedImage(*report, path)) {
-    ReportError({"report-is-image",
-                 "It is the image or device being reported on; name another file for the report",
-                 *report, "cannot save"});
-    if (json) std::printf("%s\n", ListsJson("", StoredReportLists()).c_str());
+    const CliError error{"report-is-the-volume",
+                         "It is the image or device being reported on; name another file for "
+                         "the report",
+                         *report, "cannot save"};
+    ReportError(error);
+    if (json) PrintFailure(error);
     return kExitFailure;
   }
 
   WarnIfImageInUse(path);
   std::unique_ptr<Volume> volume;
   if (uint32_t code = OpenVolumeByPath(path, &volume); code != kErrorSuccess) {
-    ReportError(ErrorAt("cannot open", path, SystemErrorFor(code)));
-    if (json) std::printf("%s\n", ListsJson("", StoredReportLists()).c_str());
+    const CliError error = ErrorAt("cannot open", path, SystemErrorFor(code));
+    ReportError(error);
+    if (json) PrintFailure(error);
     return kExitFailure;
   }
   const std::string title = VolumeReportTitle(*volume);
@@ -175,9 +195,26 @@ int Run(const Arguments& args) {
   }
 
   // The report is printed even when it could not be saved: nothing is lost.
-  if (json) std::printf("%s\n", ListsJson(title, display.lists).c_str());
-  else PrintLists(title, display.lists);
-  if (!saved) ReportError(ErrorAt("cannot save", *report, display.save_error));
+  CliError error;
+  if (!analysed) {
+    // The failure is on stderr already, from its error box.
+    const uint32_t code = display.box_code();
+    error = code ? ErrorAt("cannot report on", path, SystemErrorFor(code))
+                 : CliError{"failed", "the volume could not be read", path, ""};
+  } else if (!saved) {
+    error = ErrorAt("cannot save", *report, display.save_error);
+  }
+  if (json) {
+    uint32_t sectors_per_cluster = 0, bytes_per_sector = 0;
+    volume->GetClusterSize(&sectors_per_cluster, &bytes_per_sector);
+    Json fields = ListsJson(title, display.lists, sectors_per_cluster * bytes_per_sector);
+    fields["report"] = nullptr;
+    if (report && saved) PutText(fields, "report", *report);
+    PrintJson(CommandJson("volume-info", analysed && saved ? nullptr : &error, fields));
+  } else {
+    PrintLists(title, display.lists);
+  }
+  if (analysed && !saved) ReportError(error);
   return analysed && saved ? kExitSuccess : kExitFailure;
 }
 
@@ -193,7 +230,10 @@ int RunVolumeInfo(const std::vector<std::string>& words) {
     return Run(args);
   } catch (const std::bad_alloc&) {
     // A volume of more runs than memory can list.
-    ReportError(ErrorAt("cannot report on", args.positional[0], SystemErrorFor(kErrorNotEnoughMemory)));
+    const CliError error =
+        ErrorAt("cannot report on", args.positional[0], SystemErrorFor(kErrorNotEnoughMemory));
+    ReportError(error);
+    if (args.Has("--json")) PrintFailure(error);
     return kExitFailure;
   }
 }

@@ -239,7 +239,8 @@ TEST(CommandLine, FragmentSaysWhatItDidAndTheSeedRepeatsTheLayout) {
   const std::vector<uint8_t> third_before = ReadHostFile(third);
   CliRun stuck = Shardix("fragment " + ShellQuote(third + "/f.bin") + " --count 40 --method concentrated --seed 1 --json");
   EXPECT_EQ(stuck.status, 1) << stuck.out;
-  EXPECT_NE(stuck.out.find("\"result\":-1"), std::string::npos) << stuck.out;
+  EXPECT_NE(stuck.out.find("\"outcome\":\"refused\","), std::string::npos) << stuck.out;
+  EXPECT_NE(stuck.out.find("\"code\":\"no-room\""), std::string::npos) << stuck.out;
   EXPECT_EQ(JsonNumber(stuck.out, "seed"), 1);
   EXPECT_EQ(JsonNumber(stuck.out, "moved"), 0);
   CliRun stuck_text = Shardix("fragment " + ShellQuote(third + "/f.bin") + " --count 40 --method concentrated --seed 1");
