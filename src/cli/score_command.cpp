@@ -5,6 +5,7 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/json_output.h"
 #include "scenario/manifest.h"
 #include "cli/terminal_display.h"
 #include "cli/usage.h"
@@ -14,7 +15,6 @@ namespace shardix::cli {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
 using scenario::ScoreResult;
 using scenario::VerdictCounts;
 
@@ -155,12 +155,13 @@ int RunScore(const std::vector<std::string>& words) {
   std::string error;
   if (!scenario::ScoreRecovery(manifest, folder, progress, &result, &error)) {
     if (progress_stream) std::fputs("\r\033[K", progress_stream);
-    std::fprintf(stderr, "shardix: %s\n", error.c_str());
+    const JsonError failure{"score-failed", error, "", ""};
+    ReportError(failure);
+    if (args.Has("--json")) PrintJson(CommandJson("score", &failure, Json::object()));
     return kExitFailure;
   }
   if (args.Has("--json")) {
-    const Json json = ScoreJson(result, manifest, folder);
-    std::printf("%s\n", json.dump(1, ' ', false, Json::error_handler_t::replace).c_str());
+    PrintJson(CommandJson("score", nullptr, ScoreJson(result, manifest, folder)));
   } else {
     PrintTable(result);
   }

@@ -132,6 +132,12 @@ TEST(Score, GradesWholePartialMissedAndStrangers) {
   // Failures name the path and say why; a changed image is not scored.
   EXPECT_EQ(Shardix("score " + ShellQuote(manifest_path) + " " + ShellQuote(dir + "/nowhere"), &text), 1);
   EXPECT_EQ(text, "shardix: cannot open " + dir + "/nowhere: No such file or directory\n");
+  // With --json the failure is data too, with the same words.
+  EXPECT_EQ(RunCommandStatus("{ " + std::string(SHARDIX_CLI) + " score --json " + ShellQuote(manifest_path) + " " +
+                                 ShellQuote(dir + "/nowhere") + " 2>/dev/null; }", &text), 1);
+  const Json failure = Json::parse(text);
+  EXPECT_FALSE(failure.at("ok").get<bool>());
+  EXPECT_EQ(failure.at("error").at("message"), "cannot open " + dir + "/nowhere: No such file or directory");
   EXPECT_EQ(Shardix("score " + ShellQuote(manifest_path), &text), 2);
   EXPECT_EQ(text.rfind("shardix score: ", 0), 0u) << text;
   const uint64_t a_first = manifest.at("files")[0].at("runs")[0].at("first_cluster").get<uint64_t>();
