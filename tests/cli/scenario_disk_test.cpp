@@ -108,6 +108,14 @@ TEST_P(ScenarioDisk, OtherToolsFindTheVolumeWhereTheManifestSaysAndVerifyReadsIt
 
   const std::string verify = "scenario --verify " + ShellQuote(image + ".manifest.json") + " " + ShellQuote(image);
   EXPECT_EQ(Shardix(verify, &out), 0) << out;
+  // score reads the originals inside the partition, a resident file's too:
+  // the copy icat recovered is whole.
+  const std::string found = scratch.path() + "/found";
+  ASSERT_TRUE(RunCommandStatus("mkdir " + ShellQuote(found) + " && icat -o " + std::to_string(start) + " " +
+                                   ShellQuote(image) + " " + std::to_string(sample->at("mft_record").get<uint64_t>()) +
+                                   " > " + ShellQuote(found + "/copy"), nullptr) == 0);
+  EXPECT_EQ(Shardix("score " + ShellQuote(image + ".manifest.json") + " " + ShellQuote(found), &out), 0) << out;
+  EXPECT_NE(out.find("whole    100%   copy"), std::string::npos) << out;
   // One byte of the file's data, where the manifest says it lies on the disk.
   const uint64_t at = sample->at("runs")[0].at("disk_first_sector").get<uint64_t>() * sector_size + 7;
   ASSERT_TRUE(WriteHostBytes(image, at, {static_cast<uint8_t>(disk[at] ^ 0x5A)}));
