@@ -126,7 +126,7 @@ int RunDemo(const std::vector<std::string>& args) {
     // What failed is on stderr already.
     if (json) {
       const JsonError error{"demo-image-failed", "the demo image could not be made",
-                            words.positional.empty() ? "" : words.positional[0]};
+                            words.positional.empty() ? "" : words.positional[0], ""};
       PrintJson(CommandJson("demo", &error, {{"folder", nullptr}, {"image", nullptr},
                                              {"file", nullptr}, {"steps", Json::array()}}));
     }
@@ -170,7 +170,7 @@ int RunDemo(const std::vector<std::string>& args) {
   PutText(fields, "image", demo.image);
   PutText(fields, "file", demo.file_path);
   fields["steps"] = steps;
-  const JsonError error{"step-failed", "a step of the demo did not succeed", demo.image};
+  const JsonError error{"step-failed", "a step of the demo did not succeed", demo.image, ""};
   if (worst != kExitSuccess) ReportError(error);
   PrintJson(CommandJson("demo", worst == kExitSuccess ? nullptr : &error, fields));
   return worst;

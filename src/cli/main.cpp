@@ -99,7 +99,7 @@ int Run(const std::vector<std::string>& argv) {
   for (const auto& runner : kRunners) names.push_back(runner.name);
   const std::string nearest = NearestWord(command, names);
   if (AsksForJson(args)) {
-    const JsonError error{"usage", "unknown command '" + command + "'", ""};
+    const JsonError error{"usage", "unknown command '" + command + "'", "", ""};
     PrintJson(CommandJson(command, &error, Json::object()));
   }
   if (!nearest.empty()) {

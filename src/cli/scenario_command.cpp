@@ -95,7 +95,7 @@ bool WriteWhole(const std::string& path, const std::string& text, std::string* e
 int JsonFailure(bool json, const char* code, const std::string& message, const std::string& path,
                 int status) {
   if (json) {
-    const JsonError error{code, message, path};
+    const JsonError error{code, message, path, ""};
     PrintJson(CommandJson("scenario", &error, Json::object()));
   }
   return status;
@@ -309,7 +309,7 @@ int Verify(const std::string& manifest_path, const std::string& image, bool json
       fields["files_checked"] = checked;
       fields["differences"] = differences;
       const JsonError error{"differs", std::to_string(differences.size()) +
-                                           " places differ from the manifest", image};
+                                           " places differ from the manifest", image, ""};
       if (!differences.empty())
         std::fprintf(stderr, "shardix: %s: %s\n", image.c_str(), error.message.c_str());
       PrintJson(CommandJson("scenario", differences.empty() ? nullptr : &error, fields));

@@ -131,7 +131,7 @@ void SetUsageErrorsAsJson(bool json) { usage_json = json; }
 int UsageError(const std::string& command, const std::string& problem) {
   std::fprintf(stderr, "shardix %s: %s\n", command.c_str(), problem.c_str());
   if (usage_json) {
-    const JsonError error{"usage", problem, ""};
+    const JsonError error{"usage", problem, "", ""};
     PrintJson(CommandJson(command, &error, Json::object()));
   }
   if (const CommandHelp* help = Find(command)) std::fprintf(stderr, "usage: %s", help->usage);
