@@ -15,31 +15,16 @@ std::function<void(const Json&)>& Sink() {
   return sink;
 }
 
-std::string HexBytes(const std::string& text) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : text) {
-    out += kHex[c >> 4];
-    out += kHex[c & 15];
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string ErrorCodeName(uint32_t code) { return ErrorName(SystemErrorFor(code)); }
 
-std::string ReadableText(const std::string& text) {
-  bool valid = true;
-  const std::u16string wide = Utf16FromUtf8(text, &valid);
-  return valid ? text : Utf8FromUtf16(wide);
-}
+std::string ReadableText(const std::string& text) { return ReadableUtf8(text); }
 
 void PutText(Json& object, const std::string& key, const std::string& text) {
-  bool valid = true;
-  const std::u16string wide = Utf16FromUtf8(text, &valid);
-  object[key] = valid ? text : Utf8FromUtf16(wide);
-  if (!valid) object[key + "_hex"] = HexBytes(text);
+  bool exact = true;
+  object[key] = ReadableUtf8(text, &exact);
+  if (!exact) object[key + "_hex"] = HexBytes(text);
 }
 
 Json ErrorJson(const JsonError& error) {

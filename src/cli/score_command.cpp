@@ -10,6 +10,7 @@
 #include "cli/terminal_display.h"
 #include "cli/usage.h"
 #include "scenario/score.h"
+#include "volume/unicode_text.h"
 
 namespace shardix::cli {
 
@@ -18,18 +19,12 @@ namespace {
 using scenario::ScoreResult;
 using scenario::VerdictCounts;
 
-std::string HexBytes(const std::string& text) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : text) out += {kHex[c >> 4], kHex[c & 15]};
-  return out;
-}
-
 // As the manifest writes names: readable under `key`, and exact as hex
 // bytes under KEY_hex when they are not UTF-8.
 void PutName(Json& json, const std::string& key, const std::string& name) {
-  json[key] = scenario::ManifestName(name);
-  if (json[key].get<std::string>() != name) json[key + "_hex"] = HexBytes(name);
+  bool exact = true;
+  json[key] = ReadableUtf8(name, &exact);
+  if (!exact) json[key + "_hex"] = HexBytes(name);
 }
 
 Json CountsJson(const VerdictCounts& counts) {

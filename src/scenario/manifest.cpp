@@ -4,66 +4,13 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "volume/unicode_text.h"
+
 namespace shardix::scenario {
 
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-// Bytes that make up one code point of well-formed UTF-8 at `at` (no
-// surrogates, no overlong forms, nothing past U+10FFFF), or 0.
-std::size_t Utf8Length(const std::string& text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<uint8_t>(text[i]); };
-  const uint8_t lead = byte(at);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  uint8_t low = 0x80, high = 0xBF;  // bounds of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-  else if (lead == 0xE0) length = 3, low = 0xA0;
-  else if (lead == 0xED) length = 3, high = 0x9F;  // not a surrogate
-  else if (lead >= 0xE1 && lead <= 0xEF) length = 3;
-  else if (lead == 0xF0) length = 4, low = 0x90;
-  else if (lead >= 0xF1 && lead <= 0xF3) length = 4;
-  else if (lead == 0xF4) length = 4, high = 0x8F;
-  else return 0;
-  if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i)
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
-  return length;
-}
-
-// The text with every byte that is not part of well-formed UTF-8 as U+FFFD.
-std::string Readable(const std::string& text, bool* exact) {
-  std::string out;
-  *exact = true;
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = Utf8Length(text, at);
-    if (length == 0) {
-      out += "\xEF\xBF\xBD";
-      *exact = false;
-      ++at;
-    } else {
-      out.append(text, at, length);
-      at += length;
-    }
-  }
-  return out;
-}
-
-std::string Readable(const std::string& text) {
-  bool exact = true;
-  return Readable(text, &exact);
-}
-
-std::string HexBytes(const std::string& text) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : text) {
-    out += kHex[c >> 4];
-    out += kHex[c & 15];
-  }
-  return out;
-}
 
 bool FromHex(const std::string& hex, std::string* text) {
   if (hex.size() % 2) return false;
@@ -85,13 +32,13 @@ bool FromHex(const std::string& hex, std::string* text) {
 // UTF-8, else readable under `key` and exact, as hex bytes, under KEY_hex.
 void PutName(Json& json, const std::string& key, const std::string& name) {
   bool exact = true;
-  json[key] = Readable(name, &exact);
+  json[key] = ReadableUtf8(name, &exact);
   if (!exact) json[key + "_hex"] = HexBytes(name);
 }
 
 Json Texts(const std::vector<std::string>& texts) {
   Json array = Json::array();
-  for (const std::string& text : texts) array.push_back(Readable(text));
+  for (const std::string& text : texts) array.push_back(ReadableUtf8(text));
   return array;
 }
 
@@ -170,7 +117,7 @@ std::string ManifestJson(const Recipe& recipe, const ScenarioResult& result,
   // The recipe as read; a recipe the library cannot take back is kept as text.
   const std::string source = recipe.source.dump();
   Json parsed = Json::parse(source, nullptr, false);
-  head["recipe"] = parsed.is_discarded() ? Json(Readable(source)) : parsed;
+  head["recipe"] = parsed.is_discarded() ? Json(ReadableUtf8(source)) : parsed;
   head["free_space"] = {{"clusters", digests.free_clusters},
                         {"data_clusters", digests.free_data_clusters},
                         {"sha256", digests.free_sha256}};
@@ -185,7 +132,7 @@ std::string ManifestJson(const Recipe& recipe, const ScenarioResult& result,
     entry["files_deleted"] = aging.files_deleted;
     entry["free_pieces_asked"] = aging.free_pieces_asked;
     entry["free_pieces"] = aging.free_pieces;
-    entry["outcome"] = Readable(aging.outcome);
+    entry["outcome"] = ReadableUtf8(aging.outcome);
     head["aging"].push_back(entry);
   }
   head["folders"] = Json::array();
@@ -214,7 +161,7 @@ std::string ManifestJson(const Recipe& recipe, const ScenarioResult& result,
     entry["first_sector"] = static_cast<uint64_t>(remnant.first_cluster) * spc;
     entry["sectors"] = remnant.clusters * spc;
     entry["sha256"] = remnant.sha256;
-    entry["why"] = Readable(remnant.why);
+    entry["why"] = ReadableUtf8(remnant.why);
     entries.push_back(entry);
   }
   list("remnants", entries);
@@ -387,9 +334,9 @@ bool ReadManifest(const std::string& text, Manifest* manifest, std::string* erro
       const auto first = run.is_object() ? run.find("first_cluster") : run.end();
       if (first == run.end() || !GetUnsigned(run, "clusters", &r.clusters) ||
           !(first->is_null() || first->is_number_unsigned()))
-        return fail("a run of " + Readable(file.path) + " lacks first_cluster or clusters");
+        return fail("a run of " + ReadableUtf8(file.path) + " lacks first_cluster or clusters");
       r.lcn = first->is_null() ? -1 : static_cast<int64_t>(first->get<uint64_t>());
-      if (r.lcn < -1 || r.clusters > (uint64_t{1} << 48)) return fail("a run of " + Readable(file.path) + " is out of range");
+      if (r.lcn < -1 || r.clusters > (uint64_t{1} << 48)) return fail("a run of " + ReadableUtf8(file.path) + " is out of range");
       r.vcn = vcn;
       vcn += static_cast<int64_t>(r.clusters);
       file.runs.push_back(r);
@@ -414,6 +361,6 @@ bool ReadManifest(const std::string& text, Manifest* manifest, std::string* erro
   return true;
 }
 
-std::string ManifestName(const std::string& name) { return Readable(name); }
+std::string ManifestName(const std::string& name) { return ReadableUtf8(name); }
 
 }  // namespace shardix::scenario

@@ -70,6 +70,24 @@ std::string Utf8FromUtf16(std::u16string_view text, bool* valid) {
   return out;
 }
 
+std::string ReadableUtf8(std::string_view text, bool* exact) {
+  bool valid = true;
+  const std::u16string wide = Utf16FromUtf8(text, &valid);
+  if (exact) *exact = valid;
+  return valid ? std::string(text) : Utf8FromUtf16(wide);
+}
+
+std::string HexBytes(std::string_view bytes) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (const unsigned char c : bytes) {
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  }
+  return out;
+}
+
 std::u16string Utf16FromUtf8(std::string_view text, bool* valid) {
   std::u16string out;
   out.reserve(text.size());

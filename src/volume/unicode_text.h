@@ -22,6 +22,15 @@ std::string Utf8FromUtf16(std::u16string_view text, bool* valid = nullptr);
 // *valid to false.
 std::u16string Utf16FromUtf8(std::string_view text, bool* valid = nullptr);
 
+// UTF-8 text as it can be shown: unchanged when well-formed, else with
+// U+FFFD for each byte that starts no well-formed sequence (as
+// Utf16FromUtf8 reads it); *exact says whether it came through unchanged.
+std::string ReadableUtf8(std::string_view text, bool* exact = nullptr);
+
+// Bytes as lower-case hex digits, two a byte: a name kept exactly beside
+// its readable form.
+std::string HexBytes(std::string_view bytes);
+
 // The refusal for a name that is not valid Unicode, `shown` being the
 // name with U+FFFD in place of what could not be converted.
 std::string InvalidNameText(const std::string& shown);
