@@ -6,6 +6,7 @@
 
 #include "scenario/picture.h"
 #include "scenario/recipe.h"
+#include "volume/unicode_text.h"
 
 namespace shardix::scenario {
 
@@ -77,6 +78,34 @@ uint64_t ScenarioRandom::Next() {
   return value;
 }
 
+namespace {
+
+std::string HexDigest(EVP_MD_CTX* context) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_DigestFinal_ex(context, digest, &length);
+  return HexBytes(std::string_view(reinterpret_cast<const char*>(digest), length));
+}
+
+}  // namespace
+
+struct Sha256::Context {
+  EVP_MD_CTX* sha256 = EVP_MD_CTX_new();
+  ~Context() { EVP_MD_CTX_free(sha256); }
+};
+
+Sha256::Sha256() : context_(std::make_unique<Context>()) {
+  EVP_DigestInit_ex(context_->sha256, EVP_sha256(), nullptr);
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::Add(const void* bytes, std::size_t count) {
+  if (count) EVP_DigestUpdate(context_->sha256, bytes, count);
+}
+
+std::string Sha256::Hex() { return HexDigest(context_->sha256); }
+
 struct Digests::Contexts {
   EVP_MD_CTX* sha256 = EVP_MD_CTX_new();
   EVP_MD_CTX* md5 = EVP_MD_CTX_new();
@@ -99,19 +128,8 @@ void Digests::Add(const uint8_t* bytes, std::size_t count) {
 }
 
 void Digests::Finish(std::string* sha256, std::string* md5) {
-  auto hex = [](EVP_MD_CTX* context, std::string* out) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context, digest, &length);
-    static const char kHex[] = "0123456789abcdef";
-    out->clear();
-    for (unsigned int i = 0; i < length; ++i) {
-      *out += kHex[digest[i] >> 4];
-      *out += kHex[digest[i] & 15];
-    }
-  };
-  hex(contexts_->sha256, sha256);
-  if (md5) hex(contexts_->md5, md5);
+  *sha256 = HexDigest(contexts_->sha256);
+  if (md5) *md5 = HexDigest(contexts_->md5);
 }
 
 }  // namespace shardix::scenario

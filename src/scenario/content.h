@@ -33,6 +33,21 @@ class ScenarioRandom {
   uint64_t state_;
 };
 
+// SHA-256 of one stream of bytes, as lower-case hex.
+class Sha256 {
+ public:
+  Sha256();
+  ~Sha256();
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
+  void Add(const void* bytes, std::size_t count);
+  std::string Hex();
+
+ private:
+  struct Context;
+  std::unique_ptr<Context> context_;
+};
+
 // SHA-256 and MD5 of one stream of bytes, as lower-case hex.
 class Digests {
  public:

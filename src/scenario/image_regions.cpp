@@ -2,7 +2,6 @@
 // hash: large reads, holes skipped with SEEK_DATA / SEEK_HOLE but hashed as
 // the zeros they read as, and a stop flag looked at between reads.
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "scenario/content.h"
 #include "scenario/scenario.h"
 #include "volume/error_codes.h"
 
@@ -18,32 +18,6 @@ namespace shardix::scenario {
 namespace {
 
 constexpr std::size_t kReadBytes = 8u << 20;
-
-class Sha256 {
- public:
-  Sha256() : context_(EVP_MD_CTX_new()) { EVP_DigestInit_ex(context_, EVP_sha256(), nullptr); }
-  ~Sha256() { EVP_MD_CTX_free(context_); }
-  Sha256(const Sha256&) = delete;
-  Sha256& operator=(const Sha256&) = delete;
-  void Add(const uint8_t* bytes, std::size_t count) {
-    if (count) EVP_DigestUpdate(context_, bytes, count);
-  }
-  std::string Hex() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context_, digest, &length);
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned int i = 0; i < length; ++i) {
-      out += kHex[digest[i] >> 4];
-      out += kHex[digest[i] & 15];
-    }
-    return out;
-  }
-
- private:
-  EVP_MD_CTX* context_;
-};
 
 const std::vector<uint8_t>& Zeros() {
   static const std::vector<uint8_t> zeros(kReadBytes, 0);

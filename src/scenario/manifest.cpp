@@ -298,6 +298,8 @@ bool ReadManifest(const std::string& text, Manifest* manifest, std::string* erro
   if (!GetUnsigned(root, "sector_size", &number) || number == 0 || number > manifest->cluster_size)
     return fail("\"sector_size\" is missing");
   manifest->sector_size = static_cast<uint32_t>(number);
+  GetName(root, "image", &manifest->image);
+  GetUnsigned(root, "image_bytes", &manifest->image_bytes);
   manifest->image_sha256 = GetText(root, "image_sha256");
   // Absent from manifests of bare volumes made before disks could be made.
   if (root.contains("volume_offset_bytes") && !GetUnsigned(root, "volume_offset_bytes", &manifest->volume_offset))
@@ -328,6 +330,9 @@ bool ReadManifest(const std::string& text, Manifest* manifest, std::string* erro
     file.slack_sha256 = GetText(entry, "slack_sha256");
     if (const auto resident = entry.find("resident"); resident != entry.end() && resident->is_boolean())
       file.resident = resident->get<bool>();
+    if (const auto notes = entry.find("notes"); notes != entry.end() && notes->is_array())
+      for (const Json& note : *notes)
+        if (note.is_string()) file.notes.push_back(note.get<std::string>());
     int64_t vcn = 0;
     for (const Json& run : *runs) {
       StreamRun r;

@@ -13,8 +13,11 @@ std::string ManifestJson(const Recipe& recipe, const ScenarioResult& result,
 std::string ManifestTable(const Recipe& recipe, const ScenarioResult& result,
                           const std::string& image_name);
 
-// What --verify needs of a manifest: geometry, digests, files and remnants.
+// What --verify and score need of a manifest: the image, its geometry,
+// digests, files and remnants.
 struct Manifest {
+  std::string image;         // the image's file name, as the manifest gives it
+  uint64_t image_bytes = 0;  // 0 when not given
   uint32_t cluster_size = 0;
   uint32_t sector_size = 0;
   uint64_t volume_offset = 0;  // bytes from a disk's start to its volume; 0 for a bare volume

@@ -1,7 +1,6 @@
 #include "scenario/score.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xxhash.h>
@@ -12,31 +11,25 @@
 #include <filesystem>
 #include <iterator>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <unordered_map>
 
+#include "scenario/content.h"
+#include "scenario/manifest.h"
 #include "scenario/recovered_files.h"
 
 namespace shardix::scenario {
 
 namespace {
 
-using Json = nlohmann::json;
-
 // A fingerprint that more places of the originals than this share says
 // little of where a block came from, and is not counted.
 constexpr std::size_t kCommonBlock = 16;
-
-struct ClusterRun {
-  int64_t lcn = -1;  // -1: a hole
-  uint64_t clusters = 0;
-};
 
 struct Original {
   std::size_t scored = 0;  // index in ScoreResult::files
   std::string sha256;
   bool check_bytes = false;  // its runs still hold it: the digest must match
-  std::vector<ClusterRun> runs;
+  std::vector<StreamRun> runs;  // lcn -1: a hole
 };
 
 struct Fingerprint {
@@ -46,61 +39,8 @@ struct Fingerprint {
   bool operator<(const Fingerprint& other) const { return hash < other.hash; }
 };
 
-class Sha256 {
- public:
-  Sha256() : context_(EVP_MD_CTX_new(), EVP_MD_CTX_free) { EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr); }
-  void Add(const void* data, std::size_t length) { EVP_DigestUpdate(context_.get(), data, length); }
-  std::string Hex() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context_.get(), digest, &length);
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) text += {kHex[digest[i] >> 4], kHex[digest[i] & 15]};
-    return text;
-  }
-
- private:
-  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context_;
-};
-
 bool AllZero(const uint8_t* data, std::size_t length) {
   return length == 0 || (data[0] == 0 && std::memcmp(data, data + 1, length - 1) == 0);
-}
-
-bool FromHex(const std::string& hex, std::string* text) {
-  if (hex.size() % 2) return false;
-  text->clear();
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    int value = 0;
-    for (char c : hex.substr(i, 2)) {
-      const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-      if (digit < 0) return false;
-      value = value * 16 + digit;
-    }
-    *text += static_cast<char>(value);
-  }
-  return true;
-}
-
-// A name as the manifest writes it: exact under KEY_hex when it is not UTF-8.
-bool GetName(const Json& entry, const std::string& key, std::string* name) {
-  const auto hex = entry.find(key + "_hex");
-  if (hex != entry.end()) return hex->is_string() && FromHex(hex->get<std::string>(), name);
-  const auto found = entry.find(key);
-  if (found == entry.end() || !found->is_string()) return false;
-  *name = found->get<std::string>();
-  return true;
-}
-
-uint64_t Unsigned(const Json& entry, const char* key) {
-  const auto found = entry.find(key);
-  return found != entry.end() && found->is_number_unsigned() ? found->get<uint64_t>() : 0;
-}
-
-std::string Text(const Json& entry, const char* key) {
-  const auto found = entry.find(key);
-  return found != entry.end() && found->is_string() ? found->get<std::string>() : "";
 }
 
 // The file's bytes, or the errno that stopped reading them.
@@ -148,55 +88,41 @@ class Scorer {
   }
 
   bool ReadManifest(const std::string& path) {
-    std::string text;
+    std::string text, error;
     if (const int code = ReadWhole(path, &text)) return Fail("cannot open " + path + ": " + std::strerror(code));
-    const Json root = Json::parse(text, nullptr, false);
     const auto not_manifest = [&](const std::string& what) { return Fail(path + ": not a scenario manifest: " + what); };
-    if (!root.is_object()) return not_manifest("not a JSON object");
-    std::string image;
-    if (!GetName(root, "image", &image) || image.empty()) return not_manifest("\"image\" is missing");
-    cluster_size_ = Unsigned(root, "cluster_size");
-    if (cluster_size_ == 0 || cluster_size_ > (1u << 20)) return not_manifest("\"cluster_size\" is missing");
-    result_->cluster_size = static_cast<uint32_t>(cluster_size_);
-    image_bytes_ = Unsigned(root, "image_bytes");
+    Manifest manifest;
+    if (!scenario::ReadManifest(text, &manifest, &error)) return not_manifest(error);
+    if (manifest.image.empty()) return not_manifest("\"image\" is missing");
+    cluster_size_ = manifest.cluster_size;
+    result_->cluster_size = manifest.cluster_size;
+    image_bytes_ = manifest.image_bytes;
     // A volume inside a partitioned disk image starts this far into it.
-    volume_offset_ = Unsigned(root, "volume_offset_bytes");
+    volume_offset_ = manifest.volume_offset;
     // The image lies beside its manifest, under the name the manifest gives.
-    result_->image = (std::filesystem::path(path).parent_path() / std::filesystem::path(image).filename()).native();
-    const auto files = root.find("files");
-    if (files == root.end() || !files->is_array()) return not_manifest("\"files\" is missing");
-    for (const Json& entry : *files) {
-      std::string stream;
+    result_->image =
+        (std::filesystem::path(path).parent_path() / std::filesystem::path(manifest.image).filename()).native();
+    for (FileRecord& record : manifest.files) {
       ScoredFile file;
-      const auto runs = entry.is_object() ? entry.find("runs") : entry.end();
-      if (!entry.is_object() || !GetName(entry, "path", &file.path) || !GetName(entry, "stream", &stream) ||
-          Text(entry, "sha256").empty() || Text(entry, "state").empty() || runs == entry.end() || !runs->is_array())
-        return not_manifest("a file entry lacks path, stream, sha256, state or runs");
-      file.size = Unsigned(entry, "size");
-      file.state = Text(entry, "state");
+      file.path = record.path;
+      file.size = record.size;
+      file.state = record.state;
       LayoutFacts facts;
       Original original;
-      original.sha256 = Text(entry, "sha256");
+      original.sha256 = record.sha256;
       original.check_bytes = file.state != "overwritten";
-      for (const Json& run : *runs) {
-        const auto first = run.is_object() ? run.find("first_cluster") : run.end();
-        if (first == run.end() || !(first->is_null() || first->is_number_unsigned()))
-          return not_manifest("a run lacks first_cluster");
-        ClusterRun r{first->is_null() ? -1 : static_cast<int64_t>(first->get<uint64_t>()), Unsigned(run, "clusters")};
-        if (r.lcn >= (int64_t{1} << 48) || r.clusters > (uint64_t{1} << 48)) return not_manifest("a run is out of range");
-        original.runs.push_back(r);
-        if (r.lcn >= 0) facts.run_starts.push_back(r.lcn);
+      for (const StreamRun& run : record.runs) {
+        if (run.lcn >= (int64_t{1} << 48)) return not_manifest("a run is out of range");
+        if (run.lcn >= 0) facts.run_starts.push_back(run.lcn);
       }
-      const auto resident = entry.find("resident");
-      facts.resident = original.runs.empty() || (resident != entry.end() && resident->is_boolean() && resident->get<bool>());
-      if (const auto notes = entry.find("notes"); notes != entry.end() && notes->is_array())
-        for (const Json& note : *notes)
-          if (note.is_string()) facts.notes.push_back(note.get<std::string>());
-      for (const ClusterRun& run : original.runs)
+      original.runs = std::move(record.runs);
+      facts.resident = original.runs.empty() || record.resident;
+      facts.notes = std::move(record.notes);
+      for (const StreamRun& run : original.runs)
         if (run.lcn >= 0 && file.state != "overwritten") taken_.spans.push_back({run.lcn, run.lcn + static_cast<int64_t>(run.clusters)});
       // Named streams are not files a carver or undelete tool writes out, and
       // an empty file is found anywhere.
-      if (!stream.empty() || file.size == 0) {
+      if (!record.stream.empty() || file.size == 0) {
         ++result_->manifest_not_graded;
         continue;
       }
@@ -205,11 +131,8 @@ class Scorer {
       result_->files.push_back(std::move(file));
       originals_.push_back(std::move(original));
     }
-    if (const auto remnants = root.find("remnants"); remnants != root.end() && remnants->is_array())
-      for (const Json& remnant : *remnants) {
-        const int64_t first = static_cast<int64_t>(Unsigned(remnant, "first_cluster"));
-        taken_.spans.push_back({first, first + static_cast<int64_t>(Unsigned(remnant, "clusters"))});
-      }
+    for (const Remnant& remnant : manifest.remnants)
+      taken_.spans.push_back({remnant.first_cluster, remnant.first_cluster + static_cast<int64_t>(remnant.clusters)});
     std::sort(taken_.spans.begin(), taken_.spans.end());
     return true;
   }
@@ -249,7 +172,7 @@ class Scorer {
       const ScoredFile& file = result_->files[original.scored];
       Sha256 digest;
       uint64_t offset = 0, block = 0;
-      for (const ClusterRun& run : original.runs) {
+      for (const StreamRun& run : original.runs) {
         for (uint64_t k = 0; ok && k < run.clusters && offset < file.size; ++k, ++block) {
           const std::size_t length = static_cast<std::size_t>(std::min<uint64_t>(cluster_size_, file.size - offset));
           const uint8_t* data = zeros.data();
