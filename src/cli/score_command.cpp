@@ -19,28 +19,20 @@ namespace {
 using scenario::ScoreResult;
 using scenario::VerdictCounts;
 
-// As the manifest writes names: readable under `key`, and exact as hex
-// bytes under KEY_hex when they are not UTF-8.
-void PutName(Json& json, const std::string& key, const std::string& name) {
-  bool exact = true;
-  json[key] = ReadableUtf8(name, &exact);
-  if (!exact) json[key + "_hex"] = HexBytes(name);
-}
-
 Json CountsJson(const VerdictCounts& counts) {
   return {{"files", counts.files}, {"whole", counts.whole}, {"partial", counts.partial}, {"missed", counts.missed}};
 }
 
 Json ScoreJson(const ScoreResult& result, const std::string& manifest, const std::string& folder) {
   Json json;
-  PutName(json, "manifest", manifest);
-  PutName(json, "image", result.image);
-  PutName(json, "folder", folder);
+  PutText(json, "manifest", manifest);
+  PutText(json, "image", result.image);
+  PutText(json, "folder", folder);
   json["cluster_size"] = result.cluster_size;
   json["files"] = Json::array();
   for (const scenario::ScoredFile& file : result.files) {
     Json entry;
-    PutName(entry, "path", file.path);
+    PutText(entry, "path", file.path);
     entry["layout"] = file.layout;
     entry["state"] = file.state;
     entry["size"] = file.size;
@@ -61,11 +53,11 @@ Json ScoreJson(const ScoreResult& result, const std::string& manifest, const std
   json["recovered"] = Json::array();
   for (const scenario::RecoveredFile& recovered : result.recovered) {
     Json entry;
-    PutName(entry, "path", recovered.path);
+    PutText(entry, "path", recovered.path);
     entry["size"] = recovered.size;
     entry["verdict"] = recovered.verdict;
     if (recovered.match.empty()) entry["match"] = nullptr;
-    else PutName(entry, "match", recovered.match);
+    else PutText(entry, "match", recovered.match);
     entry["fraction"] = recovered.fraction;
     json["recovered"].push_back(entry);
   }
