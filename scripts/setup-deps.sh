@@ -11,8 +11,9 @@ packages_for() {
     # libjpeg-turbo and libpng; the tests check them with djpeg, pngcheck,
     # foremost, python3-jsonschema and sgdisk (gdisk), and render the layout
     # map with rsvg-convert (librsvg2-bin); `score` fingerprints clusters with
-    # libxxhash. The package test needs dpkg-dev (dependencies) and lintian.
-    native) echo "cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev ntfs-3g ntfs-3g-dev libssl-dev sleuthkit gdisk nlohmann-json3-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev libxxhash-dev libjpeg-turbo-progs pngcheck foremost python3 python3-jsonschema librsvg2-bin dpkg-dev lintian" ;;
+    # libxxhash; strace shows the build flushes before it renames. The
+    # package test needs dpkg-dev (dependencies) and lintian.
+    native) echo "cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev ntfs-3g ntfs-3g-dev libssl-dev sleuthkit gdisk nlohmann-json3-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev libxxhash-dev libjpeg-turbo-progs pngcheck foremost python3 python3-jsonschema librsvg2-bin strace dpkg-dev lintian" ;;
     windows) echo "cmake ninja-build googletest g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 wine64 wine fonts-wine ntfs-3g nlohmann-json3-dev" ;;
     screenshot) echo "xvfb xauth imagemagick" ;;
     # clang with its sanitizer and libFuzzer runtimes (build-sanitize.sh).

@@ -79,12 +79,23 @@ bool WriteText(const std::string& path, const std::string& text) {
   return out.good();
 }
 
-// Written under a name of its own and renamed: never a half-written file.
+// Flushes a file's bytes, or a folder's names, to the disk: what the build
+// prints as made must be there after a power cut.
+bool SyncToDisk(const std::string& path, std::string* error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  const bool synced = fd >= 0 && ::fsync(fd) == 0;
+  if (!synced) *error = std::strerror(errno);
+  if (fd >= 0) ::close(fd);
+  return synced;
+}
+
+// Written under a name of its own, flushed and renamed: never a half-written
+// file.
 bool WriteWhole(const std::string& path, const std::string& text, std::string* error) {
   const std::string building = path + ".building-" + std::to_string(::getpid());
   std::error_code fs_error;
   if (!WriteText(building, text)) *error = std::strerror(errno);
-  else fs::rename(building, path, fs_error);
+  else if (SyncToDisk(building, error)) fs::rename(building, path, fs_error);
   if (fs_error) *error = fs_error.message();
   fs::remove(building, fs_error);
   return error->empty();
@@ -149,6 +160,12 @@ int Build(const std::string& recipe_path, const std::string& image, bool force, 
     if (stop->load()) return JsonFailure(json, "stopped", error, image, StopExitStatus());
     return JsonFailure(json, "build-failed", error, image, kExitFailure);
   }
+  if (!SyncToDisk(building, &error)) {
+    fs::remove(building, fs_error);
+    std::fprintf(stderr, "shardix: writing the image %s failed: %s\nNothing was made at %s.\n",
+                 building.c_str(), error.c_str(), image.c_str());
+    return JsonFailure(json, "build-failed", error, image, kExitFailure);
+  }
   const std::string json_path = image + ".manifest.json", table_path = image + ".manifest.txt";
   fs::remove(json_path, fs_error);  // a manifest of an earlier image must not outlive it
   fs::remove(table_path, fs_error);
@@ -162,16 +179,22 @@ int Build(const std::string& recipe_path, const std::string& image, bool force, 
     return JsonFailure(json, "rename-failed", fs_error.message(), image, kExitFailure);
   }
   const std::string name = fs::path(image).filename().string();
-  if (!WriteText(json_path, ManifestJson(recipe, result, name)) ||
-      !WriteText(table_path, ManifestTable(recipe, result, name))) {
-    std::fprintf(stderr, "shardix: writing the manifest beside %s failed\n", image.c_str());
-    return JsonFailure(json, "manifest-not-written", "writing the manifest failed", json_path,
+  error.clear();
+  if (!WriteWhole(json_path, ManifestJson(recipe, result, name), &error) ||
+      !WriteWhole(table_path, ManifestTable(recipe, result, name), &error)) {
+    std::fprintf(stderr, "shardix: writing the manifest beside %s failed: %s\n", image.c_str(), error.c_str());
+    return JsonFailure(json, "manifest-not-written", "writing the manifest failed: " + error, json_path,
                        kExitFailure);
   }
-  error.clear();
   if (!WriteWhole(map_path, LayoutMapSvg(result, name), &error)) {
     std::fprintf(stderr, "shardix: writing the map %s failed: %s\n", map_path.c_str(), error.c_str());
     return JsonFailure(json, "map-not-written", error, map_path, kExitFailure);
+  }
+  // The renames too: the image and its manifests are there, under their names.
+  const std::string folder = fs::path(image).parent_path().string();
+  if (!SyncToDisk(folder.empty() ? "." : folder, &error)) {
+    std::fprintf(stderr, "shardix: writing the names in %s failed: %s\n", folder.c_str(), error.c_str());
+    return JsonFailure(json, "build-failed", error, folder, kExitFailure);
   }
   std::size_t listed = 0, deleted = 0;
   for (const FileRecord& file : result.files) {

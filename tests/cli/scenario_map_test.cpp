@@ -114,6 +114,30 @@ TEST(ScenarioMap, GoesAndComesWithItsImage) {
   ASSERT_EQ(Shardix("scenario --force " + ShellQuote(recipe) + " " + ShellQuote(image), &out), 0) << out;
   EXPECT_NE(ReadText(image + ".map.svg").find("/small"), std::string::npos);
   EXPECT_EQ(leftovers(), std::vector<std::string>{});
+
+  // Each file reaches the disk before it takes its name, and the build says
+  // what it made only after the last flush.
+  const std::string trace = scratch.path() + "/trace";
+  ASSERT_EQ(RunCommandStatus("strace -f -qq -e trace=fsync,rename,renameat,renameat2,write -o " + ShellQuote(trace) +
+                                 " " + SHARDIX_CLI + " scenario --force " + ShellQuote(recipe) + " " + ShellQuote(image),
+                             &out), 0) << out;
+  std::istringstream lines(ReadText(trace));
+  bool flushed = false, said = false;
+  int renames = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(" fsync(") != std::string::npos) {
+      flushed = true;
+      EXPECT_FALSE(said) << line;
+    } else if (line.find(" rename") != std::string::npos && line.find(".building-") != std::string::npos) {
+      EXPECT_TRUE(flushed) << line;
+      flushed = false;
+      ++renames;
+    } else if (line.find("write(1, \"Made ") != std::string::npos) {
+      said = true;
+    }
+  }
+  EXPECT_EQ(renames, 4);  // the image, both manifests and the map
+  EXPECT_TRUE(said);
 }
 
 // A volume too large to draw cluster by cluster: the stretch its files lie
